@@ -1,0 +1,56 @@
+# The Windows program, its Win32 test tier and the end-to-end test driver.
+enable_language(RC)
+
+set(ORLIMO_WIN_FLAGS -Wall -Wextra -Wno-unused-parameter -Wno-cast-function-type)
+set(ORLIMO_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+file(GLOB ORLIMO_WIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/win/*.cpp)
+list(FILTER ORLIMO_WIN_SOURCES EXCLUDE REGEX ".*/main\\.cpp$")
+
+# Everything of the program except its entry point, so the Win32 tests can
+# link the same adapters.
+add_library(orlimo_win STATIC ${ORLIMO_WIN_SOURCES})
+target_include_directories(orlimo_win PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
+target_compile_definitions(orlimo_win PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+  _WIN32_WINNT=0x0501 WINVER=0x0501 _WIN32_IE=0x0600)
+target_compile_options(orlimo_win PRIVATE ${ORLIMO_WIN_FLAGS})
+target_link_libraries(orlimo_win PUBLIC orlimo_core wininet shell32 ole32 uuid comctl32 advapi32 user32 gdi32)
+
+set(ORLIMO_RC ${CMAKE_SOURCE_DIR}/res/orlimo.rc)
+set_source_files_properties(${ORLIMO_RC} PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_SOURCE_DIR}/res/orlimo.manifest")
+add_executable(orlimo WIN32 ${CMAKE_SOURCE_DIR}/src/win/main.cpp ${ORLIMO_RC})
+target_compile_options(orlimo PRIVATE ${ORLIMO_WIN_FLAGS})
+target_link_libraries(orlimo PRIVATE orlimo_win)
+target_link_options(orlimo PRIVATE ${ORLIMO_STATIC_LINK} -municode -s)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+target_include_directories(orlimo PRIVATE ${CMAKE_SOURCE_DIR}/res)
+
+# GoogleTest from Debian's source package, built with the posix-thread compiler.
+set(GTEST_SRC /usr/src/googletest/googletest)
+add_library(gtest_win STATIC ${GTEST_SRC}/src/gtest-all.cc ${GTEST_SRC}/src/gtest_main.cc)
+target_include_directories(gtest_win SYSTEM PUBLIC ${GTEST_SRC}/include PRIVATE ${GTEST_SRC})
+
+file(GLOB ORLIMO_WINTEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
+if(ORLIMO_WINTEST_SOURCES)
+  add_executable(win_tests ${ORLIMO_WINTEST_SOURCES} ${ORLIMO_RC})
+  target_link_libraries(win_tests PRIVATE orlimo_win gtest_win)
+  target_link_options(win_tests PRIVATE ${ORLIMO_STATIC_LINK})
+endif()
+
+# End-to-end driver (a console program that pokes at the running orlimo.exe)
+# and the helper library it loads into orlimo.exe to read its open menu.
+file(GLOB ORLIMO_DRIVER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/driver*.cpp)
+if(ORLIMO_DRIVER_SOURCES)
+  add_executable(orlimo-driver ${ORLIMO_DRIVER_SOURCES})
+  target_compile_definitions(orlimo-driver PRIVATE UNICODE _UNICODE)
+  target_link_libraries(orlimo-driver PRIVATE user32 gdi32 advapi32 comctl32 shell32 ole32 uuid)
+  target_link_options(orlimo-driver PRIVATE ${ORLIMO_STATIC_LINK} -municode)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/menudump.cpp)
+  add_library(menudump SHARED ${CMAKE_SOURCE_DIR}/tests/e2e/driver/menudump.cpp)
+  set_target_properties(menudump PROPERTIES PREFIX "")
+  target_compile_definitions(menudump PRIVATE UNICODE _UNICODE)
+  target_link_libraries(menudump PRIVATE user32)
+  target_link_options(menudump PRIVATE ${ORLIMO_STATIC_LINK} -Wl,--kill-at)
+endif()

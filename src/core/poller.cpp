@@ -1,0 +1,176 @@
+#include "core/poller.h"
+
+#include "core/portal.h"
+
+namespace orlimo {
+namespace {
+
+// Adds 1 with 32-bit wraparound instead of signed overflow. Neither counter
+// can get there in practice (2^31 seconds is 68 years), but no tick may be UB.
+void Increment(int32_t* counter) {
+    const uint32_t bits = static_cast<uint32_t>(*counter) + 1u;
+    *counter = bits <= 0x7FFFFFFFu ? static_cast<int32_t>(bits)
+                                   : static_cast<int32_t>(bits - 0x80000000u) + INT32_MIN;
+}
+
+}  // namespace
+
+ReplyMark FindReplyMark(const std::string& reply) {
+    static const struct {
+        const char* text;
+        ReplyMark mark;
+    } kMarks[] = {
+        {"socket", ReplyMark::Socket},
+        {"has", ReplyMark::Has},
+        {"update", ReplyMark::Update},
+    };
+    for (const auto& m : kMarks) {
+        const size_t pos = reply.find(m.text);
+        if (pos != std::string::npos && pos >= 1) return m.mark;
+    }
+    return ReplyMark::None;
+}
+
+void Poller::OnTimer(int id) {
+    if (id == kPollTimerId) {
+        OnPollTick();
+    } else if (id == kBlinkTimerId) {
+        OnBlinkTick();
+    } else {
+        host_.ShowOtherTimerMessage();
+    }
+}
+
+void Poller::OnPollTick() {
+    Increment(&g_nPollSeconds);
+    // interval_time may be INT32_MIN and the quotient negative: 64-bit math.
+    const int64_t remaining = int64_t{settings_.interval_time} - int64_t{g_nPollSeconds / 60};
+    if (remaining > 0) return;
+    g_nPollSeconds = 0;
+
+    const std::optional<std::string> reply = host_.FetchUrlText(NotifyQueryUrl(settings_));
+    if (!reply) return;  // reading the body failed: act on nothing
+
+    // Every branch finishes its own state changes before a modal prompt,
+    // which may re-enter OnTimer; nothing is touched after the prompt returns.
+    switch (FindReplyMark(*reply)) {
+        case ReplyMark::Socket:
+            host_.SetTrayIcon(kIconWhite, TrayTip::NetFault);
+            m_bNetFault = 1;
+            if (m_bBlinking == 1) {
+                host_.StopBlinkTimer();
+                m_bBlinking = 0;
+            }
+            break;
+        case ReplyMark::Has:
+            g_bMessagePending = 1;
+            if (m_bBlinking == 0) {
+                host_.StartBlinkTimer();
+                m_bBlinking = 1;
+            }
+            host_.ShowNewMessagePrompt();
+            break;
+        case ReplyMark::Update:
+            if (m_bUpdatePrompted == 0) {
+                m_bUpdatePrompted = 1;
+                host_.ShowUpdatePrompt();
+            }
+            break;
+        case ReplyMark::None:
+            if (m_bBlinking == 1) {
+                host_.StopBlinkTimer();
+                m_bBlinking = 0;
+                host_.SetTrayIcon(kIconNormal, TrayTip::Normal);
+            }
+            if (m_bNetFault == 1) {
+                m_bNetFault = 0;
+                host_.SetTrayIcon(kIconNormal, TrayTip::Normal);
+            }
+            break;
+    }
+}
+
+void Poller::OnBlinkTick() {
+    Increment(&g_nBlinkPhase);
+    if (m_bBlinking == 1 && g_bMessagePending == 0) {
+        host_.StopBlinkTimer();
+        m_bBlinking = 0;
+        host_.SetTrayIcon(kIconNormal, TrayTip::Normal);
+        return;
+    }
+    if (g_nBlinkPhase % 2 == 0) {
+        host_.SetTrayIcon(kIconWhite, TrayTip::NewMessage);
+    } else {
+        host_.SetTrayIcon(kIconNormal, TrayTip::NewMessage);
+    }
+}
+
+// ---- ReplyText ----
+//
+// Decisions:
+//  - A CR directly before a LF is dropped with the LF (also when the two
+//    arrive in different chunks); any other CR is an ordinary byte, a CR at
+//    the very end of the body included.
+//  - A line keeps its first kMaxReplyLine bytes (a CR that is dropped with
+//    its LF does not count); the rest of it up to its LF is skipped.
+//  - Once kMaxReplyBytes bytes have been fed, the body counts as ended
+//    there: the line in progress is kept by Finish like any last line
+//    without a line feed.
+//
+// To recognise "CR directly before LF" without more state, line_ may hold
+// one byte past kMaxReplyLine: that extra byte is always the most recent
+// byte of an overlong line, and it is cut off when the line ends.
+
+bool ReplyText::Feed(const char* data, size_t size) {
+    if (done_) return false;
+    for (size_t i = 0; i < size; ++i) {
+        if (total_ >= kMaxReplyBytes) {
+            done_ = true;
+            return false;
+        }
+        ++total_;
+        const char c = data[i];
+        if (c == '\n') {
+            EndLine();
+            if (lines_ >= kMaxLines) {
+                done_ = true;
+                return false;
+            }
+            continue;
+        }
+        line_open_ = true;
+        if (line_.size() <= kMaxReplyLine) {
+            line_.push_back(c);
+        } else {
+            line_.back() = c;
+        }
+    }
+    if (total_ >= kMaxReplyBytes) done_ = true;
+    return !done_;
+}
+
+void ReplyText::EndLine() {
+    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+    if (line_.size() > kMaxReplyLine) line_.resize(kMaxReplyLine);
+    text_ += line_;
+    text_ += "\r\n";
+    line_.clear();
+    line_open_ = false;
+    ++lines_;
+}
+
+std::string ReplyText::Finish() {
+    if (line_open_ && lines_ < kMaxLines) {
+        // Not ended by a LF: a trailing CR stays, only the length is capped.
+        if (line_.size() > kMaxReplyLine) line_.resize(kMaxReplyLine);
+        text_ += line_;
+        text_ += "\r\n";
+        ++lines_;
+    }
+    line_.clear();
+    line_open_ = false;
+    done_ = true;
+    return text_;
+}
+
+}  // namespace orlimo

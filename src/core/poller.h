@@ -1,0 +1,89 @@
+// The notification poller: counts poll-timer ticks, fetches the
+// notification query every interval_time minutes and turns the reply into
+// icon, tooltip, blink timer and prompts. The Win32 frame is its host.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/settings.h"
+
+namespace orlimo {
+
+constexpr int kPollTimerId = 1;
+constexpr int kBlinkTimerId = 2;
+constexpr int kIconNormal = 133;
+constexpr int kIconWhite = 134;
+
+enum class TrayTip { Normal, NetFault, NewMessage };  // "短消息通知", "消息通知:网络故障!", "您有新消息!"
+
+class PollerHost {
+public:
+    virtual ~PollerHost() = default;
+    // The reply text, "no socket." when the query could not be made, or
+    // nothing when reading the body failed.
+    virtual std::optional<std::string> FetchUrlText(const std::string& url) = 0;
+    virtual void SetTrayIcon(int icon_id, TrayTip tip) = 0;
+    virtual void StartBlinkTimer() = 0;
+    virtual void StopBlinkTimer() = 0;
+    virtual void ShowNewMessagePrompt() = 0;  // modal
+    virtual void ShowUpdatePrompt() = 0;      // modal
+    virtual void ShowOtherTimerMessage() = 0; // "other timer!"
+};
+
+enum class ReplyMark { None, Socket, Has, Update };
+
+// The first of "socket", "has", "update" whose first occurrence starts at
+// byte 1 or later.
+ReplyMark FindReplyMark(const std::string& reply);
+
+class Poller {
+public:
+    Poller(PollerHost& host, const Settings& settings) : host_(host), settings_(settings) {}
+
+    void OnTimer(int id);
+    void OnPollTick();
+    void OnBlinkTick();
+
+    // Called by the new-message prompt's "查看".
+    void ClearMessagePending() { g_bMessagePending = 0; }
+
+    int32_t g_bMessagePending = 0;
+    int32_t g_nPollSeconds = 0;
+    int32_t g_nBlinkPhase = 0;
+    int32_t m_bBlinking = 0;
+    int32_t m_bNetFault = 0;
+    int32_t m_bUpdatePrompted = 0;
+
+private:
+    PollerHost& host_;
+    const Settings& settings_;
+};
+
+// Collects a reply body into at most 100 lines, each followed by "\r\n",
+// within fixed bounds: a line longer than kMaxReplyLine keeps its first
+// kMaxReplyLine bytes, and reading stops after kMaxReplyBytes bytes.
+class ReplyText {
+public:
+    static constexpr int kMaxLines = 100;
+    static constexpr size_t kMaxReplyLine = 64 * 1024;
+    static constexpr size_t kMaxReplyBytes = 1024 * 1024;
+
+    // Feeds the next chunk; returns false once no more input is wanted.
+    bool Feed(const char* data, size_t size);
+    // Ends the body (a last line without line feed counts) and returns the text.
+    std::string Finish();
+    bool Done() const { return done_; }
+
+private:
+    void EndLine();
+    std::string text_;
+    std::string line_;
+    bool line_open_ = false;
+    int lines_ = 0;
+    size_t total_ = 0;
+    bool done_ = false;
+};
+
+}  // namespace orlimo

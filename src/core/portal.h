@@ -1,0 +1,85 @@
+// Portal addresses, the page-command table, the favorites rules and the
+// command line that hands an address to the default browser.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/settings.h"
+
+namespace orlimo {
+
+// "http://" + server, then ":" + port exactly when the port is not 80.
+std::string ServerBase(const Settings& s);
+
+// The address forms (without the launch prefix).
+std::string PortalPageUrl(const Settings& s, const std::string& page_path);  // login redirect
+std::string UserHomeUrl(const Settings& s);          // /velsa/home/myhome.jsp?user_id=N
+std::string UserExchangeUrl(const Settings& s);      // /velsa/exchangefwd.jsp?user_id=N
+std::string PersonalDataUrl(const Settings& s);      // login redirect to /mypage/pri_mod.jsp#modify
+std::string LoginUrl(const Settings& s);             // /velsa/login.jsp (also the shortcut argument)
+std::string ServerRootUrl(const Settings& s);        // "http://" + server, never a port
+std::string NotifyQueryUrl(const Settings& s);       // /velsa/home/notifyMsg.jsp?usr_id=N&ver=1
+
+inline const char kMessageBoxPage[] = "/message/ch_memobox.jsp";
+
+// How to hand one address to the command interpreter's "start".
+struct LaunchCommand {
+    // The whole command line for the system's cmd.exe.
+    std::string command_line;
+    // When not empty: an environment variable name and value that the
+    // command line expands with delayed expansion (the address is then never
+    // parsed by the interpreter).
+    std::string env_name;
+    std::string env_value;
+};
+
+// Longest address that is launched at all.
+constexpr size_t kMaxLaunchAddress = 2048;
+
+// Builds the launch of an address, or nothing when it cannot be passed
+// safely (a double quote, a control byte, longer than kMaxLaunchAddress,
+// empty).
+//  - ordinary address (only letters, digits and - . _ ~ : / ? # [ ] @ ' * + = $
+//    and bytes >= 0x80): "cmd /c start " + address, as the fixed forms give it;
+//  - otherwise, without % or !: cmd /d /v:off /c start "" "address";
+//  - with % or !: cmd /d /v:on /c start "" "!ORLIMO_URL!" with the address in
+//    the variable ORLIMO_URL, so no percent expansion can touch it.
+std::optional<LaunchCommand> BuildLaunchCommand(const std::string& address);
+
+// ---- portal page commands ----
+enum class PageKind { Portal, UserHome, UserExchange };
+struct PageCommand {
+    int id;
+    PageKind kind;
+    const char* path;  // for PageKind::Portal
+};
+// The 31 page commands of the tray menu; nullptr when id is not one.
+const PageCommand* FindPageCommand(int id);
+extern const PageCommand kPageCommands[31];
+
+// The address a page command opens.
+std::string PageCommandUrl(const PageCommand& cmd, const Settings& s);
+
+// ---- favorites ----
+constexpr int kFavoriteCount = 20;
+extern const int kFavoriteIds[kFavoriteCount];
+// Favorite number 1..20 for a command id, 0 when it is none.
+int FavoriteNumber(int id);
+
+inline const char kDefaultFavoriteCaption[] = "Dunlore";
+inline const char kDefaultFavoriteUrl[] = ORLIMO_MAKER_URL;
+
+// What the menu update does with favorite n (1..20).
+struct FavoriteView {
+    bool set_enabled;   // change the enabled state at all
+    bool enabled;       // the state to set when set_enabled
+    bool set_text;      // change the caption at all
+    std::string text;   // the caption to set when set_text (ANSI bytes)
+};
+FavoriteView FavoriteUpdate(int n, const BookmarkList& bookmarks);
+
+// The address that choosing favorite n opens, or nothing.
+std::optional<std::string> FavoriteTarget(int n, const BookmarkList& bookmarks);
+
+}  // namespace orlimo

@@ -1,0 +1,158 @@
+#include "core/settings.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace orlimo {
+namespace {
+
+// The value of a 32-bit pattern as a two's complement int32_t, without
+// relying on implementation-defined narrowing.
+int32_t FromBits(uint32_t bits) {
+    if (bits <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+        return static_cast<int32_t>(bits);
+    }
+    return static_cast<int32_t>(bits - 0x80000000u) + std::numeric_limits<int32_t>::min();
+}
+
+bool IsCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+int32_t AtoiRule(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && IsCSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Unsigned arithmetic wraps modulo 2^32 as it goes, so any number of
+    // digits is fine and the result is the 32-bit wrap of the true value.
+    uint32_t value = 0;
+    while (i < text.size() && IsDigit(text[i])) {
+        value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+        ++i;
+    }
+    if (negative) value = 0u - value;
+    return FromBits(value);
+}
+
+bool ParseDialogInteger(const std::string& text, int32_t* value) {
+    size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const int64_t limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;  // |INT32_MIN|
+    int64_t magnitude = 0;
+    bool too_big = false;
+    size_t digits = 0;
+    while (i < text.size() && IsDigit(text[i])) {
+        if (!too_big) {
+            magnitude = magnitude * 10 + (text[i] - '0');
+            if (magnitude > limit) too_big = true;
+        }
+        ++digits;
+        ++i;
+    }
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (digits == 0 || i != text.size() || too_big) return false;
+    const int64_t signed_value = negative ? -magnitude : magnitude;
+    if (signed_value > std::numeric_limits<int32_t>::max()) return false;
+    *value = static_cast<int32_t>(signed_value);
+    return true;
+}
+
+void BookmarkList::SplitBookmarks(const std::string& value) {
+    entries_.clear();
+    std::string rest = value;
+    std::string right;
+    int count = 0;
+    for (;;) {
+        const size_t eq = rest.find('=');
+        if (eq == std::string::npos || count == 20) break;
+        ++count;
+        entries_.push_back(rest.substr(0, eq));
+        right = rest.substr(eq + 1);
+        rest = right;
+    }
+    entries_.push_back(right);
+}
+
+std::string BookmarkList::GetBookmarkEntry(int32_t n) const {
+    if (n < 1) n = 1;
+    const size_t index = static_cast<size_t>(n) - 1;
+    if (index >= entries_.size()) return std::string();
+    return entries_[index];
+}
+
+std::string BookmarkList::GetBookmarkCaption(int32_t n) const {
+    const std::string entry = GetBookmarkEntry(n);
+    const size_t bar = entry.find('|');
+    if (bar == std::string::npos) return std::string();
+    return entry.substr(0, bar);
+}
+
+std::string BookmarkList::GetBookmarkUrl(int32_t n) const {
+    const std::string entry = GetBookmarkEntry(n);
+    const size_t bar = entry.find('|');
+    if (bar == std::string::npos) return std::string();
+    return entry.substr(bar + 1);
+}
+
+void ApplySettingsLine(const std::string& line, Settings* settings, BookmarkList* bookmarks) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) return;
+    const std::string key = line.substr(0, eq);
+    const std::string value = line.substr(eq + 1);
+    if (key == "server") {
+        settings->server = value;
+    } else if (key == "user_id") {
+        settings->user_id = AtoiRule(value);
+    } else if (key == "interval_time") {
+        settings->interval_time = AtoiRule(value);
+    } else if (key == "server_port") {
+        settings->server_port = AtoiRule(value);
+    } else if (key == "bookmark") {
+        settings->bookmark = value;
+        bookmarks->SplitBookmarks(value);
+    }
+}
+
+void ApplySettingsText(const std::string& text, Settings* settings, BookmarkList* bookmarks) {
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t lf = text.find('\n', start);
+        if (lf == std::string::npos) {
+            // Last line without a line end; a CR here is not before a LF and stays.
+            ApplySettingsLine(text.substr(start), settings, bookmarks);
+            return;
+        }
+        size_t end = lf;
+        if (end > start && text[end - 1] == '\r') --end;
+        ApplySettingsLine(text.substr(start, end - start), settings, bookmarks);
+        start = lf + 1;
+    }
+}
+
+std::string FormatSettingsFile(const std::string& server, int32_t user_id, int32_t interval_time,
+                               int32_t server_port, const std::string& bookmark) {
+    std::string out;
+    out += "server=" + server + "\r\n";
+    out += "user_id=" + std::to_string(user_id) + "\r\n";
+    out += "interval_time=" + std::to_string(interval_time) + "\r\n";
+    out += "server_port=" + std::to_string(server_port) + "\r\n";
+    out += "bookmark=" + bookmark + "\r\n";
+    return out;
+}
+
+}  // namespace orlimo

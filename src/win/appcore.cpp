@@ -1,0 +1,152 @@
+#include "win/appcore.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "resource.h"
+#include "win/framework.h"
+
+namespace orlimo {
+
+const char install_folder[] = "c:\\Program Files\\orlimo\\";
+const char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRunValueName[] = "orlimo";
+const char kInstalledProgram[] = "c:\\Program Files\\orlimo\\orlimo.exe";
+
+namespace {
+const char kSettingsName[] = "config.properties";
+
+bool CanOpenForReading(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+bool WriteAll(HANDLE h, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1 << 20));
+        DWORD written = 0;
+        if (!WriteFile(h, data.data() + done, chunk, &written, nullptr) || written == 0) return false;
+        done += written;
+    }
+    return true;
+}
+}  // namespace
+
+std::string GetLogonUserName() {
+    char name[1024] = {};
+    DWORD size = sizeof(name);
+    if (!GetUserNameA(name, &size)) return "111";
+    return std::string(name);
+}
+
+std::string ResolveSettingsPath(const std::string& folder) {
+    const std::string per_user = folder + GetLogonUserName() + "." + kSettingsName;
+    const std::string shared = folder + kSettingsName;
+    if (CanOpenForReading(per_user)) return per_user;
+    CopyFileA(shared.c_str(), per_user.c_str(), FALSE);
+    if (CanOpenForReading(per_user)) return per_user;
+    if (CanOpenForReading(shared)) return shared;
+    return kSettingsName;
+}
+
+bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList* bookmarks) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    // Lines are applied as they complete, so memory stays at the longest line.
+    std::vector<char> buffer(64 * 1024);
+    std::string line;
+    DWORD got = 0;
+    while (ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
+        const char* p = buffer.data();
+        const char* end = p + got;
+        while (p < end) {
+            const char* lf = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+            if (!lf) {
+                line.append(p, end);
+                break;
+            }
+            line.append(p, lf);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            ApplySettingsLine(line, settings, bookmarks);
+            line.clear();
+            p = lf + 1;
+        }
+    }
+    CloseHandle(h);
+    if (!line.empty()) {
+        if (line.back() == '\r') line.pop_back();
+        ApplySettingsLine(line, settings, bookmarks);
+    }
+    return true;
+}
+
+void LoadSettings(const std::string& path, Settings* settings, BookmarkList* bookmarks) {
+    if (!ReadSettingsFile(path, settings, bookmarks)) AppMessageBox(IDS_NO_SETTINGS_FILE);
+}
+
+bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
+                       int32_t interval_time, int32_t server_port, const std::string& bookmark) {
+    const std::string data =
+        FormatSettingsFile(server, user_id, interval_time, server_port, bookmark);
+    const std::string temp = path + ".new";
+    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = WriteAll(h, data) && FlushFileBuffers(h);
+    CloseHandle(h);
+    if (ok) {
+        ok = MoveFileExA(temp.c_str(), path.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    if (!ok) DeleteFileA(temp.c_str());
+    return ok;
+}
+
+bool SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
+                  int32_t interval_time, int32_t server_port, const std::string& bookmark) {
+    bool ok = WriteSettingsFile(path, server, user_id, interval_time, server_port, bookmark);
+    if (!ok) AppMessageBox(IDS_SAVE_FAILED);
+    return ok;
+}
+
+int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, key_path, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return 1;
+    LONG rc = RegSetValueExA(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                             static_cast<DWORD>(strlen(data) + 1));
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? 0 : 1;
+}
+
+int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, key_path, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return 1;
+    LONG rc = RegDeleteValueA(key, value_name);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? 0 : 1;
+}
+
+void InstallSelf(const std::string& folder) {
+    const std::string marker = folder + "lock.file";
+    if (CanOpenForReading(marker)) return;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    HANDLE lock = CreateFileA(marker.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The program copied is the one running, not whatever "orlimo.exe" the
+    // current folder may hold: the copy is what starts with Windows.
+    char self[MAX_PATH * 4] = {};
+    DWORD n = GetModuleFileNameA(nullptr, self, sizeof(self));
+    const std::string source = (n > 0 && n < sizeof(self)) ? std::string(self, n) : "orlimo.exe";
+    CopyFileA(source.c_str(), (folder + "orlimo.exe").c_str(), FALSE);
+    CopyFileA(kSettingsName, (folder + kSettingsName).c_str(), FALSE);
+    SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, (folder + "orlimo.exe").c_str());
+    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+}
+
+}  // namespace orlimo

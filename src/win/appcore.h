@@ -1,0 +1,45 @@
+// Settings file access, self-installation and the autorun value.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "core/settings.h"
+
+namespace orlimo {
+
+// "c:\Program Files\orlimo\" (with the trailing backslash).
+extern const char install_folder[];
+extern const char kRunKeyPath[];
+extern const char kRunValueName[];
+extern const char kInstalledProgram[];  // install_folder + "orlimo.exe"
+
+// The logged-on user's name, "111" when it cannot be read.
+std::string GetLogonUserName();
+
+// The settings file to use: the per-user file in folder (copied from the
+// shared one when missing), else the shared file, else the bare name.
+std::string ResolveSettingsPath(const std::string& folder = install_folder);
+
+// Reads the file into settings and bookmarks; false when it cannot be
+// opened (nothing changes then).
+bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList* bookmarks);
+// ReadSettingsFile, with the message box when the file cannot be opened.
+void LoadSettings(const std::string& path, Settings* settings, BookmarkList* bookmarks);
+
+// Writes the five-line file through a temporary file beside it that then
+// replaces the target; on failure the target is left as it was.
+bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
+                       int32_t interval_time, int32_t server_port, const std::string& bookmark);
+// WriteSettingsFile, with the message box when the save failed.
+bool SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
+                  int32_t interval_time, int32_t server_port, const std::string& bookmark);
+
+// 0 when the value was written / deleted, 1 otherwise.
+int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data);
+int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name);
+
+// One-time installation into folder, decided by folder + "lock.file".
+void InstallSelf(const std::string& folder = install_folder);
+
+}  // namespace orlimo

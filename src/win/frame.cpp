@@ -1,0 +1,246 @@
+#include "win/frame.h"
+
+#include "resource.h"
+#include "win/app.h"
+#include "win/dialogs.h"
+#include "win/fetch.h"
+#include "win/framework.h"
+#include "win/launch.h"
+#include "core/portal.h"
+
+namespace orlimo {
+
+namespace {
+UINT TipString(TrayTip tip) {
+    switch (tip) {
+    case TrayTip::NetFault: return IDS_TIP_NETFAULT;
+    case TrayTip::NewMessage: return IDS_TIP_NEWMESSAGE;
+    case TrayTip::Normal: break;
+    }
+    return IDS_TIP_NORMAL;
+}
+
+HICON LoadTrayIcon(int id) {
+    // The small-icon size of the system, so the tray stays sharp at any DPI.
+    return static_cast<HICON>(LoadImageW(AppInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
+// Lets the shell's broadcast through to an elevated process (Vista and later).
+void AllowMessageFromShell(UINT msg) {
+    using Filter = BOOL(WINAPI*)(UINT, DWORD);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (!user32) return;
+    auto filter = reinterpret_cast<Filter>(GetProcAddress(user32, "ChangeWindowMessageFilter"));
+    if (filter) filter(msg, 1 /* MSGFLT_ADD */);
+}
+}  // namespace
+
+CMainFrame::CMainFrame(COrlimoApp& app) : app_(app), poller_(*this, app.settings) {}
+
+CMainFrame::~CMainFrame() {
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+bool CMainFrame::Create() {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &CMainFrame::StaticWndProc;
+    wc.hInstance = AppInstance();
+    wc.hIcon = LoadIconW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kFrameClassName;
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    std::wstring title = LoadStr(IDS_APP_TITLE);
+    HMENU menu = LoadMenuW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    HWND hwnd = CreateWindowExW(0, kFrameClassName, title.c_str(), WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                nullptr, menu, AppInstance(), this);
+    if (!hwnd) {
+        if (menu) DestroyMenu(menu);
+        return false;
+    }
+    return true;
+}
+
+LRESULT CALLBACK CMainFrame::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    CMainFrame* self;
+    if (msg == WM_NCCREATE) {
+        self = static_cast<CMainFrame*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->hwnd_ = hwnd;
+    } else {
+        self = reinterpret_cast<CMainFrame*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    }
+    if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+    LRESULT result = self->WindowProc(msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+    }
+    return result;
+}
+
+LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_CREATE:
+        return OnCreate();
+    case WM_DESTROY:
+        OnDestroy();
+        return 0;
+    case WM_TIMER:
+        OnTimer(wp);
+        return 0;
+    case WM_SYSCOMMAND:
+        if (wp == SC_MINIMIZE) {
+            ShowWindow(hwnd_, SW_HIDE);
+            return 0;
+        }
+        break;
+    case WM_INITMENUPOPUP:
+        if (!HIWORD(lp)) UpdateMenuItems(reinterpret_cast<HMENU>(wp), true);
+        return 0;
+    case WM_COMMAND:
+        if (lp == 0 || HIWORD(wp) == 0) {
+            if (app_.OnCmdMsg(LOWORD(wp))) return 0;
+        }
+        break;
+    case WM_CLOSE:
+        DestroyWindow(hwnd_);
+        return 0;
+    default:
+        if (msg == kTrayCallbackMessage) {
+            switch (lp) {
+            case WM_LBUTTONDBLCLK:
+                LaunchAddress(LoginUrl(app_.settings));
+                break;
+            case WM_RBUTTONDOWN:
+            case WM_LBUTTONDOWN:
+                PopupTrayMenu();
+                break;
+            default:
+                break;
+            }
+        } else if (taskbar_created_ && msg == taskbar_created_) {
+            // The shell was restarted: its notification area has forgotten us.
+            AddTrayIcon();
+            return 0;
+        }
+        break;
+    }
+    return DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+int CMainFrame::OnCreate() {
+    app_.m_nCmdShow = SW_HIDE;
+    poller_.g_bMessagePending = 0;
+    poller_.m_bBlinking = 0;
+    poller_.m_bUpdatePrompted = 0;
+    poller_.m_bNetFault = 0;
+    SetTimer(hwnd_, kPollTimerId, 1000, nullptr);
+
+    taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
+    if (taskbar_created_) AllowMessageFromShell(taskbar_created_);
+
+    m_nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    m_nid.hWnd = hwnd_;
+    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    m_nid.uCallbackMessage = kTrayCallbackMessage;
+    lstrcpynW(m_nid.szTip, LoadStr(IDS_TIP_NORMAL).c_str(), ARRAYSIZE(m_nid.szTip));
+    m_nid.uID = kTrayIconId;
+    m_nid.hIcon = LoadTrayIcon(kIconNormal);
+    Shell_NotifyIconW(NIM_ADD, &m_nid);
+    if (m_nid.hIcon) DestroyIcon(m_nid.hIcon);
+    m_nid.hIcon = nullptr;
+    return 0;
+}
+
+void CMainFrame::AddTrayIcon() {
+    // m_nid keeps the last icon id's tooltip; load the icon it showed.
+    m_nid.hIcon = LoadTrayIcon(last_icon_);
+    Shell_NotifyIconW(NIM_ADD, &m_nid);
+    if (m_nid.hIcon) DestroyIcon(m_nid.hIcon);
+    m_nid.hIcon = nullptr;
+}
+
+void CMainFrame::OnDestroy() {
+    KillTimer(hwnd_, kPollTimerId);
+    Shell_NotifyIconW(NIM_DELETE, &m_nid);
+    if (poller_.m_bBlinking == 1) {
+        KillTimer(hwnd_, kBlinkTimerId);
+        poller_.m_bBlinking = 0;
+    }
+    if (AppMainWindow() == hwnd_) PostQuitMessage(0);
+}
+
+void CMainFrame::OnTimer(UINT_PTR id) { poller_.OnTimer(static_cast<int>(id)); }
+
+int CMainFrame::SetTrayIcon(int icon_id, const std::wstring& tip) {
+    lstrcpynW(m_nid.szTip, tip.c_str(), ARRAYSIZE(m_nid.szTip));
+    m_nid.uID = kTrayIconId;
+    last_icon_ = icon_id;
+    m_nid.hIcon = LoadTrayIcon(icon_id);
+    Shell_NotifyIconW(NIM_MODIFY, &m_nid);
+    if (m_nid.hIcon) DestroyIcon(m_nid.hIcon);
+    m_nid.hIcon = nullptr;
+    return 0;
+}
+
+void CMainFrame::PopupTrayMenu() {
+    SetForegroundWindow(hwnd_);
+    HMENU menu = LoadMenuW(AppInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    if (!menu) return;
+    HMENU popup = GetSubMenu(menu, 0);
+    POINT pt = {};
+    GetCursorPos(&pt);
+    if (popup) TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
+    // Lets the menu close properly when the user clicks elsewhere.
+    PostMessageW(hwnd_, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+}
+
+void CMainFrame::UpdateMenuItems(HMENU menu, bool recurse) {
+    int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_FTYPE;
+        if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info)) continue;
+        if (info.hSubMenu) {
+            if (recurse) UpdateMenuItems(info.hSubMenu, true);
+            continue;
+        }
+        if (info.fType & MFT_SEPARATOR) continue;
+        CCmdUI ui(menu, static_cast<UINT>(i), info.wID);
+        // An item whose update handler left its state alone is enabled
+        // exactly when its command has a handler.
+        app_.OnUpdateCmdUI(ui);
+        if (!ui.EnableChanged()) ui.Enable(app_.HasCommandHandler(info.wID));
+    }
+}
+
+std::optional<std::string> CMainFrame::FetchUrlText(const std::string& url) {
+    CUrlTextFetcher fetcher;
+    return fetcher.FetchUrlText(url);
+}
+
+void CMainFrame::SetTrayIcon(int icon_id, TrayTip tip) { SetTrayIcon(icon_id, LoadStr(TipString(tip))); }
+
+void CMainFrame::StartBlinkTimer() { SetTimer(hwnd_, kBlinkTimerId, 1000, nullptr); }
+void CMainFrame::StopBlinkTimer() { KillTimer(hwnd_, kBlinkTimerId); }
+
+void CMainFrame::ShowNewMessagePrompt() {
+    CNewMessageDlg dlg(app_, poller_);
+    dlg.DoModal();
+}
+
+void CMainFrame::ShowUpdatePrompt() {
+    CUpdateDlg dlg(app_);
+    dlg.DoModal();
+}
+
+void CMainFrame::ShowOtherTimerMessage() { AppMessageBox(IDS_OTHER_TIMER); }
+
+}  // namespace orlimo

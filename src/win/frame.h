@@ -1,0 +1,59 @@
+// The hidden main window: owns the tray icon, the two timers of the
+// notification poller and the tray menu.
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "core/poller.h"
+#include "core/settings.h"
+
+namespace orlimo {
+
+class COrlimoApp;
+
+constexpr UINT kTrayCallbackMessage = WM_USER + 1;
+constexpr UINT kTrayIconId = 128;
+inline const wchar_t kFrameClassName[] = L"OrlimoMainFrame";
+
+class CMainFrame : public PollerHost {
+public:
+    explicit CMainFrame(COrlimoApp& app);
+    ~CMainFrame() override;
+
+    // Creates the (hidden) window; false when it could not be created.
+    bool Create();
+    HWND GetSafeHwnd() const { return hwnd_; }
+
+    int SetTrayIcon(int icon_id, const std::wstring& tip);
+    Poller& GetPoller() { return poller_; }
+
+    // PollerHost
+    std::optional<std::string> FetchUrlText(const std::string& url) override;
+    void SetTrayIcon(int icon_id, TrayTip tip) override;
+    void StartBlinkTimer() override;
+    void StopBlinkTimer() override;
+    void ShowNewMessagePrompt() override;
+    void ShowUpdatePrompt() override;
+    void ShowOtherTimerMessage() override;
+
+private:
+    static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp);
+    int OnCreate();
+    void OnDestroy();
+    void OnTimer(UINT_PTR id);
+    void AddTrayIcon();
+    void PopupTrayMenu();
+    void UpdateMenuItems(HMENU menu, bool recurse);
+
+    COrlimoApp& app_;
+    HWND hwnd_ = nullptr;
+    NOTIFYICONDATAW m_nid = {};
+    Poller poller_;
+    UINT taskbar_created_ = 0;
+    int last_icon_ = kIconNormal;
+};
+
+}  // namespace orlimo

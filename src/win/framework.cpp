@@ -1,0 +1,122 @@
+#include "win/framework.h"
+
+#include <vector>
+
+#include "resource.h"
+
+namespace orlimo {
+
+namespace {
+HINSTANCE g_instance = nullptr;
+HWND g_main_window = nullptr;
+}  // namespace
+
+HINSTANCE AppInstance() { return g_instance ? g_instance : GetModuleHandleW(nullptr); }
+void SetAppInstance(HINSTANCE instance) { g_instance = instance; }
+HWND AppMainWindow() { return g_main_window; }
+void SetAppMainWindow(HWND hwnd) { g_main_window = hwnd; }
+
+std::wstring LoadStr(UINT id) {
+    const wchar_t* text = nullptr;
+    // With a zero buffer size LoadStringW hands out a pointer to the
+    // resource itself; the length is returned.
+    int len = LoadStringW(AppInstance(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    if (len <= 0 || !text) return std::wstring();
+    return std::wstring(text, static_cast<size_t>(len));
+}
+
+static std::wstring ToWide(UINT code_page, const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); }
+std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
+
+std::string WideToAnsi(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                        nullptr);
+    return out;
+}
+
+int AppMessageBox(const std::wstring& text, UINT type) {
+    std::wstring title = LoadStr(IDS_APP_TITLE);
+    HWND owner = AppMainWindow();
+    // The main window is never visible; a box owned by it would still be
+    // modal for it, which is what the framework does too.
+    return MessageBoxW(owner, text.c_str(), title.c_str(), type | MB_SETFOREGROUND);
+}
+
+int AppMessageBox(UINT string_id, UINT type) { return AppMessageBox(LoadStr(string_id), type); }
+
+INT_PTR CDialog::DoModal() {
+    return DialogBoxParamW(AppInstance(), MAKEINTRESOURCEW(template_id_), AppMainWindow(),
+                           &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+void CDialog::EndDialog(INT_PTR result) {
+    if (hwnd_) ::EndDialog(hwnd_, result);
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    CDialog* self;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<CDialog*>(lp);
+        SetWindowLongPtrW(hwnd, DWLP_USER, lp);
+        self->hwnd_ = hwnd;
+        return self->OnInitDialog();
+    }
+    self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    if (!self) return FALSE;
+    switch (msg) {
+    case WM_COMMAND: {
+        WORD id = LOWORD(wp), code = HIWORD(wp);
+        if (id == IDOK && (code == BN_CLICKED || lp == 0)) {
+            self->OnOK();
+            return TRUE;
+        }
+        if (id == IDCANCEL) {
+            self->OnCancel();
+            return TRUE;
+        }
+        return self->OnCommand(id, code) ? TRUE : FALSE;
+    }
+    case WM_TIMER:
+        self->OnTimer(wp);
+        return TRUE;
+    case WM_NCDESTROY:
+        self->hwnd_ = nullptr;
+        return FALSE;
+    }
+    return FALSE;
+}
+
+void CCmdUI::Enable(bool on) {
+    enable_changed_ = true;
+    EnableMenuItem(menu_, index_, MF_BYPOSITION | (on ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
+}
+
+void CCmdUI::SetCheck(int check) {
+    CheckMenuItem(menu_, index_, MF_BYPOSITION | (check ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void CCmdUI::SetTextAnsi(const std::string& text) {
+    std::wstring wide = AnsiToWide(text);
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_STRING;
+    info.dwTypeData = const_cast<wchar_t*>(wide.c_str());
+    info.cch = static_cast<UINT>(wide.size());
+    SetMenuItemInfoW(menu_, index_, TRUE, &info);
+}
+
+}  // namespace orlimo

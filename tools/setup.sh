@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test orlimo:
+# cross compilers, Wine (32-bit), Xvfb and X tools, a CJK font, the zh_CN
+# locale, CMake, GoogleTest sources and Python for the stand-in servers.
+# Idempotent: does nothing when everything is already there.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+
+pkgs=(cmake ninja-build g++ make pkg-config
+      g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686
+      wine wine32:i386 xvfb x11-utils xdotool imagemagick
+      fonts-wqy-microhei locales googletest libgtest-dev python3 zstd)
+
+for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
+
+if [ ${#need[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+if ! locale -a 2>/dev/null | grep -qiE '^zh_CN\.utf-?8$'; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
+echo "setup: all tools present"
