@@ -1,0 +1,185 @@
+// Settings file access on real files, and the autorun registry value.
+#include <gtest/gtest.h>
+
+#include "win/appcore.h"
+#include "win_test_util.h"
+
+using namespace orlimo;
+using namespace orlimo_test;
+
+namespace {
+const char kShared[] = "server=shared\r\n";
+const char kPerUser[] = "server=peruser\r\n";
+
+std::string PerUserName() { return GetLogonUserName() + ".config.properties"; }
+}  // namespace
+
+TEST(ResolveSettingsPath, PerUserFileWinsAndIsLeftAlone) {
+    std::string dir = MakeScratchFolder("resolve");
+    ASSERT_TRUE(WriteFileBytes(dir + "config.properties", kShared));
+    ASSERT_TRUE(WriteFileBytes(dir + PerUserName(), kPerUser));
+    EXPECT_EQ(ResolveSettingsPath(dir), dir + PerUserName());
+    EXPECT_EQ(ReadFileBytes(dir + PerUserName()), kPerUser);
+}
+
+TEST(ResolveSettingsPath, CopiesSharedFileForNewUser) {
+    std::string dir = MakeScratchFolder("resolve");
+    ASSERT_TRUE(WriteFileBytes(dir + "config.properties", kShared));
+    EXPECT_EQ(ResolveSettingsPath(dir), dir + PerUserName());
+    EXPECT_EQ(ReadFileBytes(dir + PerUserName()), kShared);
+}
+
+TEST(ResolveSettingsPath, FallsBackToSharedFileWhenCopyFails) {
+    std::string dir = MakeScratchFolder("resolve");
+    ASSERT_TRUE(WriteFileBytes(dir + "config.properties", kShared));
+    // A folder of the per-user file's name makes the copy fail.
+    ASSERT_TRUE(CreateDirectoryA((dir + PerUserName()).c_str(), nullptr));
+    EXPECT_EQ(ResolveSettingsPath(dir), dir + "config.properties");
+}
+
+TEST(ResolveSettingsPath, BareNameWhenNoFileExists) {
+    std::string dir = MakeScratchFolder("resolve");
+    EXPECT_EQ(ResolveSettingsPath(dir), "config.properties");
+    EXPECT_FALSE(FileExists(dir + PerUserName()));
+}
+
+TEST(ReadSettingsFile, MissingFileChangesNothing) {
+    Settings s;
+    s.server = "kept";
+    BookmarkList b;
+    EXPECT_FALSE(ReadSettingsFile(MakeScratchFolder("read") + "absent", &s, &b));
+    EXPECT_EQ(s.server, "kept");
+}
+
+TEST(ReadSettingsFile, ReadsWhatItCanFromBadFiles) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string server;
+        int32_t port;
+    };
+    std::string million(1000000, 'x');
+    std::string nul_line = std::string("server=a\0b", 10) + "\r\nserver_port=81";
+    std::string binary;
+    for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 37) & 0xFF));
+    const Case cases[] = {
+        {"empty", "", ORLIMO_DEFAULT_SERVER, 80},
+        {"no final line end", "server_port=81\r\nserver=last", "last", 81},
+        {"LF only", "server=lf\nserver_port=82\n", "lf", 82},
+        {"NUL bytes", nul_line, std::string("a\0b", 3), 81},
+        {"million-character line", "server=" + million + "\r\nserver_port=83\r\n", million, 83},
+        {"binary", binary + "\nserver_port=84\n", ORLIMO_DEFAULT_SERVER, 84},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = MakeScratchFolder("bad") + "config.properties";
+        ASSERT_TRUE(WriteFileBytes(path, c.bytes));
+        Settings s;
+        BookmarkList b;
+        EXPECT_TRUE(ReadSettingsFile(path, &s, &b));
+        EXPECT_EQ(s.server, c.server);
+        EXPECT_EQ(s.server_port, c.port);
+        EXPECT_EQ(ReadFileBytes(path), c.bytes) << "reading must not change the file";
+    }
+}
+
+TEST(ReadSettingsFile, TenMegabyteFileKeepsItsBookmarkWhole) {
+    std::string bookmark = "A|http://a/=" + std::string(10 * 1024 * 1024, 'b');
+    std::string path = MakeScratchFolder("big") + "config.properties";
+    ASSERT_TRUE(WriteFileBytes(path, "user_id=5\r\nbookmark=" + bookmark + "\r\n"));
+    Settings s;
+    BookmarkList b;
+    ASSERT_TRUE(ReadSettingsFile(path, &s, &b));
+    EXPECT_EQ(s.user_id, 5);
+    EXPECT_EQ(s.bookmark, bookmark);
+    EXPECT_EQ(b.GetBookmarkCaption(1), "A");
+}
+
+TEST(WriteSettingsFile, WritesFiveLinesAndReplacesTheOldFile) {
+    std::string dir = MakeScratchFolder("save");
+    std::string path = dir + "config.properties";
+    ASSERT_TRUE(WriteFileBytes(path, "junk=1\r\nserver=old\r\n"));
+    ASSERT_TRUE(WriteSettingsFile(path, "new", 3, -2, 8080, "A|http://a/=B|x"));
+    EXPECT_EQ(ReadFileBytes(path),
+              "server=new\r\nuser_id=3\r\ninterval_time=-2\r\nserver_port=8080\r\n"
+              "bookmark=A|http://a/=B|x\r\n");
+    EXPECT_FALSE(FileExists(path + ".new")) << "no temporary file is left behind";
+}
+
+TEST(WriteSettingsFile, FailedSaveLeavesOldFileByteForByte) {
+    const std::string old = "server=old\r\nbookmark=K|http://k/\r\n";
+    {
+        SCOPED_TRACE("read-only file");
+        std::string path = MakeScratchFolder("ro") + "config.properties";
+        ASSERT_TRUE(WriteFileBytes(path, old));
+        ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+        EXPECT_FALSE(WriteSettingsFile(path, "new", 1, 1, 80, ""));
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(ReadFileBytes(path), old);
+        EXPECT_FALSE(FileExists(path + ".new"));
+    }
+    {
+        SCOPED_TRACE("file held open without sharing");
+        std::string path = MakeScratchFolder("locked") + "config.properties";
+        ASSERT_TRUE(WriteFileBytes(path, old));
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(WriteSettingsFile(path, "new", 1, 1, 80, ""));
+        CloseHandle(h);
+        EXPECT_EQ(ReadFileBytes(path), old);
+    }
+    {
+        SCOPED_TRACE("folder that does not exist");
+        std::string path = MakeScratchFolder("gone") + "no\\such\\config.properties";
+        EXPECT_FALSE(WriteSettingsFile(path, "new", 1, 1, 80, ""));
+    }
+}
+
+// The autorun value lives in HKLM; the tests use their own value name so a
+// real registration is never touched.
+TEST(RunValue, SetReplacesAndDeleteReportsAbsence) {
+    const char* name = "orlimo-test-value";
+    DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name);  // start from nothing
+    EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 1) << "absent";
+    EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name, "c:\\first.exe"), 0);
+    EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name, kInstalledProgram), 0);
+
+    char data[MAX_PATH] = {};
+    DWORD size = sizeof(data), type = 0;
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    ASSERT_EQ(rc, ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_STREQ(data, "c:\\Program Files\\orlimo\\orlimo.exe");
+    EXPECT_EQ(size, strlen(kInstalledProgram) + 1) << "stored with its terminating NUL";
+
+    EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 0) << "present";
+    EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 1) << "gone again";
+}
+
+TEST(RunValue, MissingKeyIsNotCreated) {
+    const char* key = "Software\\orlimo-test-missing-key";
+    EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, key, "v", "d"), 1);
+    EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, key, "v"), 1);
+    HKEY h;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h), ERROR_SUCCESS);
+}
+
+TEST(InstallSelf, InstallsOnceDecidedByTheMarker) {
+    std::string dir = MakeScratchFolder("install") + "target\\";
+    InstallSelf(dir);
+    EXPECT_TRUE(FileExists(dir + "lock.file"));
+    bool ok = false;
+    EXPECT_EQ(ReadFileBytes(dir + "lock.file", &ok), "");
+    EXPECT_TRUE(ok);
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    EXPECT_TRUE(ReadFileBytes(dir + "orlimo.exe") == ReadFileBytes(self)) << "the running program is copied";
+    // With the marker present nothing is copied again.
+    DeleteFileA((dir + "orlimo.exe").c_str());
+    InstallSelf(dir);
+    EXPECT_FALSE(FileExists(dir + "orlimo.exe"));
+    DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName);
+}
