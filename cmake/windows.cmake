@@ -34,7 +34,7 @@ target_include_directories(gtest_win SYSTEM PUBLIC ${GTEST_SRC}/include PRIVATE 
 file(GLOB ORLIMO_WINTEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
 if(ORLIMO_WINTEST_SOURCES)
   add_executable(win_tests ${ORLIMO_WINTEST_SOURCES} ${ORLIMO_RC})
-  target_link_libraries(win_tests PRIVATE orlimo_win gtest_win)
+  target_link_libraries(win_tests PRIVATE orlimo_win gtest_win ws2_32)
   target_link_options(win_tests PRIVATE ${ORLIMO_STATIC_LINK})
 endif()
 
