@@ -2,7 +2,8 @@
 enable_language(RC)
 
 set(ORLIMO_WIN_FLAGS -Wall -Wextra -Wno-unused-parameter -Wno-cast-function-type)
-set(ORLIMO_STATIC_LINK -static -static-libgcc -static-libstdc++)
+set(ORLIMO_STATIC_LINK -static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
+add_compile_options(-ffunction-sections -fdata-sections)
 
 file(GLOB ORLIMO_WIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/win/*.cpp)
 list(FILTER ORLIMO_WIN_SOURCES EXCLUDE REGEX ".*/main\\.cpp$")

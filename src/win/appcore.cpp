@@ -94,6 +94,13 @@ bool WriteSettingsFile(const std::string& path, const std::string& server, int32
                        int32_t interval_time, int32_t server_port, const std::string& bookmark) {
     const std::string data =
         FormatSettingsFile(server, user_id, interval_time, server_port, bookmark);
+    // A read-only settings file is not replaced (opening it for writing
+    // would fail as well); checked here because replacing by rename would
+    // not always notice.
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
     const std::string temp = path + ".new";
     HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);

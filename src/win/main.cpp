@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "win/app.h"
 #include "win/framework.h"
 
@@ -10,3 +12,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     if (!app.InitInstance()) return 0;
     return app.Run();
 }
+
+// The library's verbose terminate handler drags in the C++ name demangler
+// (about a sixth of the program); a GUI program has nowhere to print to.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { abort(); }
+}  // namespace __gnu_cxx
