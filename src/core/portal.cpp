@@ -52,6 +52,12 @@ std::string NotifyQueryUrl(const Settings& s) {
 
 std::optional<LaunchCommand> BuildLaunchCommand(const std::string& address) {
     if (address.empty() || address.size() > kMaxLaunchAddress) return std::nullopt;
+    // "start" reads a leading "/" as one of its switches; an address begins
+    // with its scheme, so anything else is refused.
+    const unsigned char first = static_cast<unsigned char>(address[0]);
+    if (!((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') ||
+          (first >= '0' && first <= '9')))
+        return std::nullopt;
     bool ordinary = true;
     bool expands = false;
     for (char ch : address) {

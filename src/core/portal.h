@@ -39,7 +39,8 @@ constexpr size_t kMaxLaunchAddress = 2048;
 
 // Builds the launch of an address, or nothing when it cannot be passed
 // safely (a double quote, a control byte, longer than kMaxLaunchAddress,
-// empty).
+// empty, or not beginning with a letter or digit, which "start" could take
+// for one of its switches).
 //  - ordinary address (only letters, digits and - . _ ~ : / ? # [ ] @ ' * + = $
 //    and bytes >= 0x80): "cmd /c start " + address, as the fixed forms give it;
 //  - otherwise, without % or !: cmd /d /v:off /c start "" "address";
