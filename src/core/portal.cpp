@@ -64,7 +64,7 @@ std::optional<LaunchCommand> BuildLaunchCommand(const std::string& address) {
         const unsigned char c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7F || c == '"') return std::nullopt;
         if (!IsOrdinaryByte(c)) ordinary = false;
-        if (c == '%' || c == '!') expands = true;
+        if (c == '%') expands = true;
     }
     LaunchCommand cmd;
     if (ordinary) {

@@ -43,9 +43,13 @@ constexpr size_t kMaxLaunchAddress = 2048;
 // for one of its switches).
 //  - ordinary address (only letters, digits and - . _ ~ : / ? # [ ] @ ' * + = $
 //    and bytes >= 0x80): "cmd /c start " + address, as the fixed forms give it;
-//  - otherwise, without % or !: cmd /d /v:off /c start "" "address";
-//  - with % or !: cmd /d /v:on /c start "" "!ORLIMO_URL!" with the address in
-//    the variable ORLIMO_URL, so no percent expansion can touch it.
+//  - otherwise, without %: cmd /d /v:off /c start "" "address" (inside the
+//    quotes & | < > ^ ( ) and blanks are plain text, and with delayed
+//    expansion off so is !);
+//  - with %: cmd /d /v:on /c start "" "!ORLIMO_URL!" with the address in the
+//    variable ORLIMO_URL: percent expansion happens before delayed expansion,
+//    and the delayed result is not scanned again, so nothing in the address
+//    can expand.
 std::optional<LaunchCommand> BuildLaunchCommand(const std::string& address);
 
 // ---- portal page commands ----
