@@ -55,3 +55,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/menudump.cpp)
   target_link_libraries(menudump PRIVATE user32)
   target_link_options(menudump PRIVATE ${ORLIMO_STATIC_LINK} -Wl,--kill-at)
 endif()
+
+# Measuring tool of the benchmark scripts.
+add_executable(benchtool ${CMAKE_SOURCE_DIR}/tools/bench/benchtool.cpp)
+target_compile_definitions(benchtool PRIVATE UNICODE _UNICODE)
+target_link_libraries(benchtool PRIVATE user32 psapi)
+target_link_options(benchtool PRIVATE ${ORLIMO_STATIC_LINK} -municode)
