@@ -18,8 +18,9 @@ target_compile_options(orlimo_win PRIVATE ${ORLIMO_WIN_FLAGS})
 target_link_libraries(orlimo_win PUBLIC orlimo_core wininet shell32 ole32 uuid comctl32 advapi32 user32 gdi32)
 
 set(ORLIMO_RC ${CMAKE_SOURCE_DIR}/res/orlimo.rc)
+file(GLOB ORLIMO_ICONS ${CMAKE_SOURCE_DIR}/res/*.ico)
 set_source_files_properties(${ORLIMO_RC} PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_SOURCE_DIR}/res/orlimo.manifest")
+  "${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_SOURCE_DIR}/res/orlimo.manifest;${ORLIMO_ICONS}")
 add_executable(orlimo WIN32 ${CMAKE_SOURCE_DIR}/src/win/main.cpp ${ORLIMO_RC})
 target_compile_options(orlimo PRIVATE ${ORLIMO_WIN_FLAGS})
 target_link_libraries(orlimo PRIVATE orlimo_win)

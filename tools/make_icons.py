@@ -14,8 +14,8 @@ down from a large bitmap.
                       with a grey outline, readable on light and dark bars
     shortcut.ico      shortcut icon: one 32x32 image, 24 bits per pixel
 
-The first four carry 16, 20, 24, 32 and 48 pixel images, 32-bit BGRA with
-AND masks. Usage: python3 tools/make_icons.py [output-folder]
+ribbon.ico carries 16, 20, 24, 32 and 48 pixel images, the tray icons 16 to
+32, the variant 16 and 32; all 32-bit BGRA with AND masks. Usage: python3 tools/make_icons.py [output-folder]
 """
 
 import math
@@ -24,6 +24,7 @@ import struct
 import sys
 
 SIZES = (16, 20, 24, 32, 48)
+TRAY_SIZES = (16, 20, 24, 32)
 
 # --- geometry (unit square, y grows downwards) ------------------------------
 
@@ -278,14 +279,18 @@ def main():
     mirrored = {s: render(s, "colour", mirror=True) for s in SIZES}
     white = {s: render(s, "white") for s in SIZES}
 
-    def multi(images):
-        return [(s,) + dib_32(images[s]) for s in SIZES]
+    def multi(images, sizes=SIZES):
+        return [(s,) + dib_32(images[s]) for s in sizes]
 
+    # The tray shows icons at the small-icon size (16 px, up to 32 px at
+    # 200 %); only the program icon needs the 48 px image of Explorer's
+    # large views, and the variant is never shown. Fewer images keep the
+    # program small.
     files = {
         "ribbon.ico": multi(colour),
-        "ribbon2.ico": multi(mirrored),
-        "tray_normal.ico": multi(colour),
-        "tray_white.ico": multi(white),
+        "ribbon2.ico": multi(mirrored, (16, 32)),
+        "tray_normal.ico": multi(colour, TRAY_SIZES),
+        "tray_white.ico": multi(white, TRAY_SIZES),
         "shortcut.ico": [(32,) + dib_24(colour[32])],
     }
     for name, images in files.items():

@@ -162,9 +162,9 @@ void COrlimoApp::OnUpdateFavorite(int n, CCmdUI& ui) {
     if (view.set_text) ui.SetTextAnsi(view.text);
 }
 
-COrlimoApp& TheApp() {
-    static COrlimoApp app;
-    return app;
-}
+// The one application object, created by static initialisation.
+static COrlimoApp theApp;
+
+COrlimoApp& TheApp() { return theApp; }
 
 }  // namespace orlimo
