@@ -1,5 +1,6 @@
 #include "win/framework.h"
 
+#include <cstring>
 #include <vector>
 
 #include "resource.h"
@@ -67,12 +68,42 @@ void CDialog::EndDialog(INT_PTR result) {
     if (hwnd_) ::EndDialog(hwnd_, result);
 }
 
+namespace {
+// True when the dialog template places the dialog at (0, 0): such dialogs
+// are shown centred, the others where the template says.
+bool TemplateAtOrigin(UINT template_id) {
+    HRSRC res = FindResourceW(AppInstance(), MAKEINTRESOURCEW(template_id), RT_DIALOG);
+    const BYTE* data = res ? static_cast<const BYTE*>(LockResource(LoadResource(AppInstance(), res)))
+                           : nullptr;
+    if (!data || SizeofResource(AppInstance(), res) < 22) return false;
+    WORD signature;
+    memcpy(&signature, data + 2, 2);
+    size_t at = signature == 0xFFFF ? 18 : 10;  // DLGTEMPLATEEX or DLGTEMPLATE
+    short x, y;
+    memcpy(&x, data + at, 2);
+    memcpy(&y, data + at + 2, 2);
+    return x == 0 && y == 0;
+}
+
+void CenterInWorkArea(HWND hwnd) {
+    RECT area, rc;
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) return;
+    GetWindowRect(hwnd, &rc);
+    int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    SetWindowPos(hwnd, nullptr, area.left + (area.right - area.left - w) / 2,
+                 area.top + (area.bottom - area.top - h) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+}  // namespace
+
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     CDialog* self;
     if (msg == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lp);
         SetWindowLongPtrW(hwnd, DWLP_USER, lp);
         self->hwnd_ = hwnd;
+        // The owner, the main window, is never visible: centre in the screen.
+        if (TemplateAtOrigin(self->template_id_)) CenterInWorkArea(hwnd);
         return self->OnInitDialog();
     }
     self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
