@@ -9,6 +9,12 @@ namespace orlimo {
 
 namespace {
 
+// Workers whose caller gave up on them and that have not ended yet. Wine's
+// WinINet may stay blocked in a call even after its handles were closed;
+// while one such worker lingers, no new one is started (the poll counts as
+// "no socket."), so a server that never answers cannot pile up threads.
+LONG g_lingering_workers = 0;
+
 // Shared between the caller and the worker that makes the WinINet calls.
 // The caller owns the deadline: when it passes, it closes the handles
 // (which makes a blocked call return) and leaves; whoever finishes last
@@ -21,6 +27,8 @@ struct FetchState {
     bool abandoned = false;
     bool opened = false;     // the request was opened
     bool read_ok = false;    // the body was read to its end or to the caps
+    bool lingering = false;  // counted in g_lingering_workers
+    bool worker_done = false;
     ReplyText reply;
     LONG refs = 2;
 
@@ -87,6 +95,11 @@ DWORD WINAPI FetchWorker(LPVOID param) {
         }
     }
     st->CloseHandles();
+    EnterCriticalSection(&st->lock);
+    if (st->lingering) InterlockedDecrement(&g_lingering_workers);
+    st->lingering = false;
+    st->worker_done = true;
+    LeaveCriticalSection(&st->lock);
     st->Release();
     return 0;
 }
@@ -94,6 +107,7 @@ DWORD WINAPI FetchWorker(LPVOID param) {
 }  // namespace
 
 std::optional<std::string> CUrlTextFetcher::FetchUrlText(std::string url) {
+    if (InterlockedCompareExchange(&g_lingering_workers, 0, 0) > 0) return std::string(kNoSocket);
     FetchState* st = new FetchState;
     st->url = std::move(url);
     HANDLE thread = CreateThread(nullptr, 256 * 1024, &FetchWorker, st, 0, nullptr);
@@ -110,6 +124,15 @@ std::optional<std::string> CUrlTextFetcher::FetchUrlText(std::string url) {
         LeaveCriticalSection(&st->lock);
         st->CloseHandles();
         finished = WaitForSingleObject(thread, kFetchCloseGraceMs) == WAIT_OBJECT_0;
+        if (!finished) {
+            EnterCriticalSection(&st->lock);
+            // The worker may have ended between the wait and here.
+            if (!st->worker_done) {
+                st->lingering = true;
+                InterlockedIncrement(&g_lingering_workers);
+            }
+            LeaveCriticalSection(&st->lock);
+        }
     }
     CloseHandle(thread);
 

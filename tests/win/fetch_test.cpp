@@ -182,6 +182,15 @@ TEST(FetchUrlText, ServerThatMisbehavesCannotHoldTheCallerPastTheDeadline) {
             EXPECT_FALSE(text.has_value());
         }
     }
+    // Once the misbehaving servers are gone, fetching works again (a worker
+    // that outlived its call must not keep later polls from running).
+    TestServer healthy(Reply(200, "0\n"));
+    std::optional<std::string> text;
+    for (int i = 0; i < 50 && text != std::optional<std::string>("0\r\n"); ++i) {
+        text = CUrlTextFetcher().FetchUrlText(healthy.Url());
+        if (text != std::optional<std::string>("0\r\n")) Sleep(200);
+    }
+    EXPECT_EQ(text, std::optional<std::string>("0\r\n"));
 }
 
 TEST(FetchUrlText, EndlessBodiesStayWithinTheirBounds) {
