@@ -150,19 +150,22 @@ int CMainFrame::OnCreate() {
     m_nid.uCallbackMessage = kTrayCallbackMessage;
     lstrcpynW(m_nid.szTip, LoadStr(IDS_TIP_NORMAL).c_str(), ARRAYSIZE(m_nid.szTip));
     m_nid.uID = kTrayIconId;
-    m_nid.hIcon = LoadTrayIcon(kIconNormal);
-    Shell_NotifyIconW(NIM_ADD, &m_nid);
-    if (m_nid.hIcon) DestroyIcon(m_nid.hIcon);
-    m_nid.hIcon = nullptr;
+    NotifyWithIcon(NIM_ADD, kIconNormal);
     return 0;
 }
 
-void CMainFrame::AddTrayIcon() {
-    // m_nid keeps the last icon id's tooltip; load the icon it showed.
-    m_nid.hIcon = LoadTrayIcon(last_icon_);
-    Shell_NotifyIconW(NIM_ADD, &m_nid);
+void CMainFrame::NotifyWithIcon(DWORD message, int icon_id) {
+    last_icon_ = icon_id;
+    m_nid.hIcon = LoadTrayIcon(icon_id);
+    Shell_NotifyIconW(message, &m_nid);
+    // The shell keeps its own copy of the icon.
     if (m_nid.hIcon) DestroyIcon(m_nid.hIcon);
     m_nid.hIcon = nullptr;
+}
+
+void CMainFrame::AddTrayIcon() {
+    // m_nid keeps the last tooltip; show the icon that went with it.
+    NotifyWithIcon(NIM_ADD, last_icon_);
 }
 
 void CMainFrame::OnDestroy() {
@@ -180,11 +183,7 @@ void CMainFrame::OnTimer(UINT_PTR id) { poller_.OnTimer(static_cast<int>(id)); }
 int CMainFrame::SetTrayIcon(int icon_id, const std::wstring& tip) {
     lstrcpynW(m_nid.szTip, tip.c_str(), ARRAYSIZE(m_nid.szTip));
     m_nid.uID = kTrayIconId;
-    last_icon_ = icon_id;
-    m_nid.hIcon = LoadTrayIcon(icon_id);
-    Shell_NotifyIconW(NIM_MODIFY, &m_nid);
-    if (m_nid.hIcon) DestroyIcon(m_nid.hIcon);
-    m_nid.hIcon = nullptr;
+    NotifyWithIcon(NIM_MODIFY, icon_id);
     return 0;
 }
 

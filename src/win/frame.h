@@ -45,6 +45,7 @@ private:
     void OnDestroy();
     void OnTimer(UINT_PTR id);
     void AddTrayIcon();
+    void NotifyWithIcon(DWORD message, int icon_id);
     void PopupTrayMenu();
     void UpdateMenuItems(HMENU menu, bool recurse);
 
