@@ -1,0 +1,835 @@
+"""End-to-end harness: the real orlimo.exe under Wine and Xvfb.
+
+One Xvfb and one prefix template serve a whole run; every test group gets a
+fresh prefix restored from the template (tools/wineprefix.sh), its own HOME,
+a stand-in portal on 127.0.0.1 (tools/portal.py) and a stand-in browser
+(tools/test-browser) that records the addresses it is given. The program is
+watched and driven through orlimo-driver.exe, which runs inside the same
+prefix.
+
+Every wait here has a time-out, and every process the harness starts is
+ended by the harness: by its own process id, or, for Wine, with
+`wineserver -k` on the prefix it made. Child processes of Wine get files,
+never pipes, as their standard streams, so that Wine's background services
+cannot keep a pipe of the test runner open.
+"""
+
+import atexit
+import json
+import unittest
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import urllib.error
+import urllib.request
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+TOOLS = ROOT / "tools"
+BUILD = Path(os.environ.get("ORLIMO_BUILD_DIR", ROOT / "build" / "mingw-i686"))
+E2E_BUILD = ROOT / "build" / "e2e"
+ORLIMO_EXE = BUILD / "orlimo.exe"
+DRIVER_EXE = BUILD / "orlimo-driver.exe"
+MENUDUMP_DLL = BUILD / "menudump.dll"
+
+INSTALL_DIR = r"c:\Program Files\orlimo"
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+RUN_VALUE_DATA = r"c:\Program Files\orlimo\orlimo.exe"
+
+# Window messages and ids of the program's interface.
+WM_LBUTTONDOWN = 0x201
+WM_LBUTTONDBLCLK = 0x203
+WM_RBUTTONDOWN = 0x204
+ID_APP_EXIT = 57665
+
+TIP_NORMAL = "短消息通知"
+TIP_NET_FAULT = "消息通知:网络故障!"
+TIP_NEW_MESSAGE = "您有新消息!"
+APP_TITLE = "orlimo"
+NO_SETTINGS_TEXT = "配置文件不存在,请以管理员身份安装!"
+
+
+class HarnessError(Exception):
+    pass
+
+
+# --------------------------------------------------------------- processes
+
+_started = []          # (kind, object) of everything to stop at exit
+_started_lock = threading.Lock()
+
+
+def _register(obj):
+    with _started_lock:
+        _started.append(obj)
+
+
+def _unregister(obj):
+    with _started_lock:
+        if obj in _started:
+            _started.remove(obj)
+
+
+def cleanup_all():
+    """Stops whatever this process started and has not stopped yet, newest
+    first. Safe to call more than once and from a signal handler."""
+    with _started_lock:
+        items = list(reversed(_started))
+    for obj in items:
+        try:
+            obj.stop()
+        except Exception:
+            pass
+
+
+atexit.register(cleanup_all)
+
+
+def run_bounded(argv, timeout, env=None, cwd=None, log=None):
+    """Runs argv to its end or for at most timeout seconds, with its output
+    in temporary files (never pipes). Returns (returncode, stdout bytes,
+    stderr bytes); on time-out kills the process group it made and raises."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                             env=env, cwd=cwd, start_new_session=True)
+        try:
+            rc = p.wait(timeout)
+        except subprocess.TimeoutExpired:
+            _kill_group(p)
+            raise HarnessError("timed out after %s s: %s" % (timeout, " ".join(map(str, argv))))
+        except BaseException:
+            # Interrupted (a test's time limit): leave nothing behind.
+            _kill_group(p)
+            raise
+        out.seek(0)
+        err.seek(0)
+        o, e = out.read(), err.read()
+    if log is not None:
+        with open(log, "ab") as f:
+            f.write(b"$ " + " ".join(map(str, argv)).encode() + b"\n" + o + e)
+    return rc, o, e
+
+
+def _kill_group(p):
+    """Ends the process group that p leads (it was started in its own
+    session by this module)."""
+    try:
+        os.killpg(p.pid, signal.SIGKILL)
+    except (ProcessLookupError, PermissionError):
+        pass
+    try:
+        p.wait(5)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+def wait_until(predicate, timeout, interval=0.1):
+    """Calls predicate until it returns a true value or timeout seconds have
+    passed; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+# --------------------------------------------------------------- build
+
+def build(targets=("orlimo", "orlimo-driver", "menudump"), timeout=900):
+    """Configures (once) and builds the i686 program and the driver."""
+    if not (BUILD / "build.ninja").exists():
+        rc, o, e = run_bounded(["cmake", "--preset", "mingw-i686"], timeout, cwd=ROOT)
+        if rc != 0:
+            raise HarnessError("cmake configure failed:\n" + (o + e).decode(errors="replace")[-4000:])
+    rc, o, e = run_bounded(["cmake", "--build", "--preset", "mingw-i686", "--target", *targets],
+                           timeout, cwd=ROOT)
+    if rc != 0:
+        raise HarnessError("build failed:\n" + (o + e).decode(errors="replace")[-4000:])
+
+
+def check_built():
+    missing = [p.name for p in (ORLIMO_EXE, DRIVER_EXE, MENUDUMP_DLL) if not p.exists()]
+    if missing:
+        raise HarnessError("not built: %s (run python3 tests/e2e/run.py, which builds them)"
+                           % ", ".join(missing))
+
+
+def cmake_cache_value(name):
+    """A value of the i686 build's CMake cache, such as ORLIMO_DEFAULT_SERVER."""
+    cache = BUILD / "CMakeCache.txt"
+    for line in cache.read_text(errors="replace").splitlines():
+        m = re.match(r"^%s:[A-Z]+=(.*)$" % re.escape(name), line)
+        if m:
+            return m.group(1)
+    raise HarnessError("%s not in %s" % (name, cache))
+
+
+# --------------------------------------------------------------- display
+
+class Display:
+    """A private Xvfb server; its display number is chosen by Xvfb itself."""
+
+    def __init__(self, size="1280x1024x24"):
+        self.size = size
+        self.proc = None
+        self.name = None
+
+    def start(self, timeout=20):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(w), "-nolisten", "tcp", "-screen", "0", self.size],
+            pass_fds=(w,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(w)
+        _register(self)
+        data = b""
+        deadline = time.monotonic() + timeout
+        try:
+            while not data.endswith(b"\n"):
+                left = deadline - time.monotonic()
+                if left <= 0 or not select.select([r], [], [], left)[0]:
+                    raise HarnessError("Xvfb did not report a display")
+                chunk = os.read(r, 64)
+                if not chunk:
+                    raise HarnessError("Xvfb ended at start")
+                data += chunk
+        finally:
+            os.close(r)
+        self.name = ":" + data.decode().strip()
+        return self
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+        _unregister(self)
+
+    def screenshot(self, path, timeout=20):
+        path = Path(path)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        rc, o, e = run_bounded(["import", "-display", self.name, "-window", "root", str(path)], timeout)
+        if rc != 0:
+            raise HarnessError("screenshot failed: " + e.decode(errors="replace"))
+        return path
+
+    def xdotool(self, *args, timeout=10):
+        env = dict(os.environ, DISPLAY=self.name)
+        rc, o, e = run_bounded(["xdotool", *map(str, args)], timeout, env=env)
+        if rc != 0:
+            raise HarnessError("xdotool %s failed: %s" % (args, e.decode(errors="replace")))
+        return o.decode()
+
+
+_display = None
+
+
+def shared_display():
+    """The run's one Xvfb, started on first use."""
+    global _display
+    if _display is None:
+        _display = Display().start()
+    return _display
+
+
+# --------------------------------------------------------------- portal
+
+class Portal:
+    """tools/portal.py on a free port of 127.0.0.1, scripted over HTTP."""
+
+    def __init__(self, log_path):
+        self.log_path = Path(log_path)
+        self.proc = None
+        self.port = None
+
+    def start(self, timeout=15):
+        self.proc = subprocess.Popen(
+            ["python3", str(TOOLS / "portal.py"), "--port", "0", "--log", str(self.log_path)],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        _register(self)
+        fd = self.proc.stdout.fileno()
+        if not select.select([fd], [], [], timeout)[0]:
+            raise HarnessError("portal did not start")
+        line = self.proc.stdout.readline().decode().strip()
+        if not line.isdigit():
+            raise HarnessError("portal printed %r" % line)
+        self.port = int(line)
+        return self
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+        if self.proc and self.proc.stdout:
+            self.proc.stdout.close()
+        _unregister(self)
+
+    def control(self, command, payload=None, timeout=10):
+        url = "http://127.0.0.1:%d/_control/%s" % (self.port, command)
+        data = json.dumps(payload).encode() if payload is not None else None
+        req = urllib.request.Request(url, data=data, method="POST" if data is not None else "GET")
+        try:
+            with urllib.request.urlopen(req, timeout=timeout) as r:
+                return json.loads(r.read().decode("utf-8"))
+        except urllib.error.HTTPError as e:
+            raise HarnessError("portal control %s: %s %s" % (command, e.code, e.read()[:200]))
+
+    def set_default(self, kind="text", **opts):
+        return self.control("default", dict(opts, kind=kind))
+
+    def queue(self, kind="text", **opts):
+        return self.control("queue", dict(opts, kind=kind))
+
+    def requests(self, path=None):
+        log = self.control("log")
+        return [r for r in log if path is None or r["path"] == path]
+
+    def clear(self):
+        return self.control("clear", {})
+
+    def reset(self):
+        return self.control("reset", {})
+
+
+# --------------------------------------------------------------- settings
+
+def config_bytes(server="127.0.0.1", user_id=0, interval_time=1, server_port=80, bookmark=None,
+                 extra=(), order=("server", "user_id", "interval_time", "server_port", "bookmark")):
+    """A settings file as the program reads it: key=value lines, CR LF line
+    ends, in the ANSI code page of a Chinese desktop (GBK). bookmark is a
+    list of (caption, address) pairs or a raw text; None leaves the line
+    out. extra lines are appended as given (text or bytes)."""
+    values = {"server": server, "user_id": user_id, "interval_time": interval_time,
+              "server_port": server_port}
+    if bookmark is not None:
+        values["bookmark"] = bookmark if isinstance(bookmark, str) else \
+            "=".join("%s|%s" % pair for pair in bookmark)
+    lines = []
+    for key in order:
+        if key in values and values[key] is not None:
+            lines.append(("%s=%s" % (key, values[key])).encode("gbk"))
+    for line in extra:
+        lines.append(line if isinstance(line, bytes) else line.encode("gbk"))
+    return b"".join(line + b"\r\n" for line in lines)
+
+
+# --------------------------------------------------------------- prefix
+
+def _prefix_env(folder, display):
+    """The environment that tools/wineprefix.sh gives a prefix folder."""
+    script = 'eval "$("$1" env "$2")" && env -0'
+    rc, o, e = run_bounded(["bash", "-c", script, "bash", str(TOOLS / "wineprefix.sh"), str(folder)], 30)
+    if rc != 0:
+        raise HarnessError("wineprefix.sh env failed: " + e.decode(errors="replace"))
+    env = {}
+    for item in o.split(b"\0"):
+        if b"=" in item:
+            k, v = item.split(b"=", 1)
+            env[k.decode()] = v.decode()
+    if display is not None:
+        env["DISPLAY"] = display.name
+    return env
+
+
+class Prefix:
+    """A fresh Wine prefix in folder/prefix with HOME folder/home; its
+    wineserver runs from start() to stop()."""
+
+    def __init__(self, folder, display):
+        self.folder = Path(folder)
+        self.display = display
+        self.env = None
+        self.running = False
+        self.log = self.folder / "wine.log"
+
+    @property
+    def drive_c(self):
+        return self.folder / "prefix" / "drive_c"
+
+    def create(self, timeout=600):
+        self.folder.mkdir(parents=True, exist_ok=True)
+        rc, o, e = run_bounded([str(TOOLS / "wineprefix.sh"), "new", str(self.folder)], timeout)
+        if rc != 0:
+            raise HarnessError("making the prefix failed: " + (o + e).decode(errors="replace")[-2000:])
+        self.env = _prefix_env(self.folder, self.display)
+        return self
+
+    def start(self, timeout=90):
+        _register(self)
+        rc, o, e = run_bounded([str(TOOLS / "wineprefix.sh"), "start", str(self.folder)], timeout,
+                               env=self.env)
+        if rc != 0:
+            raise HarnessError("starting wineserver failed: " + (o + e).decode(errors="replace"))
+        self.running = True
+        return self
+
+    def stop(self):
+        if self.env is not None:
+            try:
+                run_bounded([str(TOOLS / "wineprefix.sh"), "stop", str(self.folder)], 60, env=self.env)
+            except HarnessError:
+                pass
+        self.running = False
+        _unregister(self)
+
+    def remove(self):
+        shutil.rmtree(self.folder / "prefix", ignore_errors=True)
+        shutil.rmtree(self.folder / "home", ignore_errors=True)
+
+    # -- running programs ---------------------------------------------------
+
+    def wine(self, *args, timeout=60, cwd=None):
+        """Runs a Wine program to its end; returns (rc, stdout, stderr)."""
+        return run_bounded(["wine", *map(str, args)], timeout, env=self.env, cwd=cwd, log=self.log)
+
+    def spawn(self, *args, cwd=None, log=None):
+        """Starts a Wine program and leaves it running (its own session,
+        output to log)."""
+        out = open(log or self.log, "ab")
+        try:
+            p = subprocess.Popen(["wine", *map(str, args)], stdin=subprocess.DEVNULL, stdout=out,
+                                 stderr=subprocess.STDOUT, env=self.env, cwd=cwd,
+                                 start_new_session=True)
+        finally:
+            out.close()
+        return p
+
+    # -- files and registry -------------------------------------------------
+
+    def host_path(self, win_path):
+        """The Linux path of a c:\\ path, matching names without regard to
+        case as Windows does. Parts that do not exist yet keep the case
+        given."""
+        m = re.match(r"^[cC]:[\\/](.*)$", win_path)
+        if not m:
+            raise HarnessError("not a c:\\ path: %r" % win_path)
+        path = self.drive_c
+        for part in [p for p in re.split(r"[\\/]", m.group(1)) if p]:
+            found = None
+            if path.is_dir():
+                for entry in os.listdir(path):
+                    if entry.lower() == part.lower():
+                        found = entry
+                        break
+            path = path / (found or part)
+        return path
+
+    def read_file(self, win_path):
+        return self.host_path(win_path).read_bytes()
+
+    def exists(self, win_path):
+        return self.host_path(win_path).exists()
+
+    def listdir(self, win_path):
+        p = self.host_path(win_path)
+        return sorted(os.listdir(p)) if p.is_dir() else None
+
+    def reg_query(self, key, value):
+        """(type, data) of a registry value as `wine reg query` shows it, or
+        None when the value does not exist."""
+        rc, o, e = self.wine("reg", "query", key, "/v", value, timeout=60)
+        if rc != 0:
+            return None
+        text = o.decode("gbk", errors="replace")
+        for line in text.splitlines():
+            parts = re.split(r"\s{4}|\t", line.strip(), maxsplit=2)
+            if len(parts) >= 2 and parts[0].lower() == value.lower() and parts[1].startswith("REG_"):
+                return parts[1], parts[2] if len(parts) == 3 else ""
+        raise HarnessError("cannot read reg query output: %r" % text)
+
+    def reg_delete(self, key, value):
+        rc, o, e = self.wine("reg", "delete", key, "/v", value, "/f", timeout=60)
+        return rc == 0
+
+
+# --------------------------------------------------------------- driver
+
+class DriverError(HarnessError):
+    pass
+
+
+class Driver:
+    """Runs orlimo-driver.exe subcommands in a prefix; each returns the
+    parsed JSON it printed."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+
+    def call(self, *args, timeout=30, check=True):
+        rc, out, err = run_bounded(["wine", str(DRIVER_EXE), *map(str, args)], timeout,
+                                   env=self.prefix.env)
+        text = out.decode("utf-8", errors="replace").strip()
+        # The JSON document is the driver's last line; programs that the
+        # driver starts may write before it.
+        last = text.splitlines()[-1] if text else ""
+        try:
+            data = json.loads(last) if last else None
+        except ValueError:
+            data = None
+        if check and rc != 0:
+            raise DriverError("driver %s: exit %d: %s %s" % (" ".join(map(str, args)), rc, text[-500:],
+                                                             err.decode(errors="replace")[-500:]))
+        if data is None and check:
+            raise DriverError("driver %s printed no JSON: %r" % (" ".join(map(str, args)), text[-500:]))
+        return data if check else (rc, data)
+
+    def try_call(self, *args, timeout=30):
+        """(exit code, data) without raising for a non-zero exit."""
+        return self.call(*args, timeout=timeout, check=False)
+
+    def reg_get(self, key, value):
+        """A registry value exactly as stored ({"type", "size", "hex",
+        "text"}), or None when it does not exist."""
+        rc, data = self.try_call("reg-get", key, value)
+        return data if rc == 0 else None
+
+
+# --------------------------------------------------------------- the program
+
+class Orlimo:
+    """One running orlimo.exe."""
+
+    def __init__(self, env, proc, folder):
+        self.env = env
+        self.proc = proc
+        self.folder = folder
+        self.pid = None      # Windows process id, once its window is seen
+        self.hwnd = None
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def output(self):
+        try:
+            return self.env.orlimo_log.read_bytes().decode("utf-8", errors="replace")
+        except FileNotFoundError:
+            return ""
+
+    def crashed(self):
+        """Text of a crash report in the program's output, or None."""
+        text = self.output()
+        for mark in ("Unhandled exception", "Backtrace:", "wine: Unhandled", "page fault"):
+            if mark in text:
+                return text[-3000:]
+        return None
+
+    def wait_exit(self, timeout):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.alive():
+            self.proc.kill()
+            self.wait_exit(10)
+
+
+class Environment:
+    """What one test group runs in: a fresh prefix with its wineserver, the
+    run's display, a stand-in portal and the stand-in browser's log."""
+
+    def __init__(self, name, display=None):
+        self.name = name
+        self.display = display or shared_display()
+        base = Path(os.environ.get("ORLIMO_E2E_WORK", E2E_BUILD / "work"))
+        base.mkdir(parents=True, exist_ok=True)
+        self.folder = Path(tempfile.mkdtemp(prefix=re.sub(r"\W", "_", name) + ".", dir=base))
+        self.prefix = Prefix(self.folder, self.display)
+        self.driver = Driver(self.prefix)
+        self.portal = Portal(self.folder / "portal.log")
+        self.browser_log = self.folder / "browser.log"
+        self.orlimo_log = self.folder / "orlimo.log"
+        self.running = []
+        self._user = None
+
+    # -- life cycle -----------------------------------------------------------
+
+    def start(self):
+        check_built()
+        _register(self)
+        self.portal.start()
+        self.prefix.create()
+        self.prefix.env["ORLIMO_BROWSER_LOG"] = str(self.browser_log)
+        self.prefix.start()
+        return self
+
+    def stop(self):
+        for prog in list(self.running):
+            prog.kill()
+        self.running = []
+        self.prefix.stop()
+        self.portal.stop()
+        _unregister(self)
+        if os.environ.get("ORLIMO_E2E_KEEP") != "1":
+            self.prefix.remove()
+            shutil.rmtree(self.folder, ignore_errors=True)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    # -- settings and launch folders -----------------------------------------
+
+    def config(self, **kw):
+        """config_bytes() aimed at this environment's portal by default."""
+        kw.setdefault("server", "127.0.0.1")
+        kw.setdefault("server_port", self.portal.port)
+        return config_bytes(**kw)
+
+    def launch_folder(self, name="setup", config=None, exe_suffix=b""):
+        """c:\\NAME holding orlimo.exe (plus exe_suffix bytes appended, which
+        Windows ignores) and, unless config is None, config.properties."""
+        folder = self.prefix.drive_c / name
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / "orlimo.exe").write_bytes(ORLIMO_EXE.read_bytes() + exe_suffix)
+        cfg = folder / "config.properties"
+        if config is None:
+            if cfg.exists():
+                cfg.unlink()
+        else:
+            cfg.write_bytes(config)
+        return folder
+
+    def install_path(self, name=""):
+        return INSTALL_DIR + "\\" + name if name else INSTALL_DIR
+
+    def user(self):
+        """The Windows user name that the program sees."""
+        if self._user is None:
+            self._user = self.driver.call("user")["user"]
+        return self._user
+
+    def user_config_path(self):
+        return self.install_path("%s.config.properties" % self.user())
+
+    def write_user_config(self, data):
+        """Writes the per-user settings file directly, as a previous run or an
+        administrator would have left it."""
+        p = self.prefix.host_path(self.user_config_path())
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(data)
+
+    # -- the program ----------------------------------------------------------
+
+    def launch(self, folder=None, wait_tray=True, timeout=30):
+        """Starts orlimo.exe from folder (its current folder) and, unless
+        told not to, waits for its tray icon."""
+        folder = Path(folder or self.launch_folder())
+        proc = self.prefix.spawn(folder / "orlimo.exe", cwd=folder, log=self.orlimo_log)
+        prog = Orlimo(self, proc, folder)
+        self.running.append(prog)
+        if wait_tray:
+            self.wait_started(prog, timeout)
+        return prog
+
+    def wait_started(self, prog, timeout=30, tip=None):
+        """Waits until prog's main window and its tray icon are there."""
+        deadline = time.monotonic() + timeout
+        rc, frames = self.driver.try_call("wait-frame", int(timeout * 1000), timeout=timeout + 15)
+        if rc != 0 or not frames:
+            raise HarnessError("no OrlimoMainFrame window after %s s (alive: %s)\n%s"
+                               % (timeout, prog.alive(), prog.output()[-2000:]))
+        prog.hwnd, prog.pid = frames[0]["hwnd"], frames[0]["pid"]
+        left = max(1.0, deadline - time.monotonic())
+        args = ["wait-tray", int(left * 1000)] + ([tip] if tip else [])
+        rc, icons = self.driver.try_call(*args, timeout=left + 15)
+        if rc != 0:
+            raise HarnessError("no tray icon after %s s: %s" % (timeout, icons))
+        return icons
+
+    def exit(self, prog, timeout=15, how="command"):
+        """Ends prog through its exit command; returns its exit status, or
+        None when it did not end within timeout."""
+        if how == "command":
+            self.driver.call("post-command", ID_APP_EXIT)
+        code = prog.wait_exit(timeout)
+        if code is not None and prog in self.running:
+            self.running.remove(prog)
+        return code
+
+    def stop_program(self, prog, timeout=15):
+        """Ends prog: exit command first, then kill."""
+        if prog.alive():
+            try:
+                self.exit(prog, timeout)
+            except HarnessError:
+                pass
+        prog.kill()
+        if prog in self.running:
+            self.running.remove(prog)
+
+    # -- tray -----------------------------------------------------------------
+
+    def tray_icons(self):
+        rc, icons = self.driver.try_call("tray-icons")
+        return [i for i in (icons or []) if i.get("visible")]
+
+    def tray_tips(self):
+        return [i["tip"] for i in self.tray_icons()]
+
+    def wait_tip(self, text, timeout=10):
+        rc, icons = self.driver.try_call("wait-tray", int(timeout * 1000), text, timeout=timeout + 15)
+        return rc == 0
+
+    def wait_no_tray(self, timeout=10):
+        rc, icons = self.driver.try_call("wait-no-tray", int(timeout * 1000), timeout=timeout + 15)
+        return rc == 0
+
+    # -- menus ----------------------------------------------------------------
+
+    def open_tray_menu(self, real_click=False, button=3, timeout=10):
+        """Opens the tray menu (posted WM_RBUTTONDOWN, or a real click on the
+        icon) and returns the dump of the open menus."""
+        if real_click:
+            icons = self.tray_icons()
+            if not icons:
+                raise HarnessError("no tray icon to click")
+            l, t, r, b = icons[0]["rect"]
+            self.display.xdotool("mousemove", (l + r) // 2, (t + b) // 2, "click", button)
+        else:
+            self.driver.call("post-tray", WM_RBUTTONDOWN)
+        rc, menus = self.driver.try_call("wait-menu", int(timeout * 1000), timeout=timeout + 15)
+        if rc != 0:
+            raise HarnessError("the tray menu did not open")
+        return self.menu()
+
+    def menu(self):
+        return self.driver.call("menu")
+
+    def close_menus(self):
+        self.driver.try_call("menu-close")
+
+    def open_submenu(self, caption, timeout=5):
+        """With the tray menu open and nothing chosen yet, moves to the item
+        with this caption by keyboard and opens its submenu. Returns the dump
+        (menus[0] is the submenu)."""
+        dump = self.menu()
+        items = dump["menus"][-1]["items"]
+        target = [i for i in items if i["text"] == caption]
+        if not target:
+            raise HarnessError("no item %r in %r" % (caption, [i["text"] for i in items]))
+        pos = target[0]["pos"]
+        downs = sum(1 for i in items[:pos + 1] if not i["separator"])
+        hilited = [i for i in items if i["hilite"]]
+        if hilited:
+            raise HarnessError("open_submenu wants a fresh menu")
+        self.driver.call("menu-key", *(["down"] * downs))
+        dump = self.menu()
+        here = [i for i in dump["menus"][-1]["items"] if i["hilite"]]
+        if [i["pos"] for i in here] != [pos]:
+            raise HarnessError("keyboard reached %r, not %r" % ([i["text"] for i in here], caption))
+        before = len(dump["menus"])
+        self.driver.call("menu-key", "right")
+        ok = wait_until(lambda: len(self.menu()["menus"]) > before, timeout)
+        if not ok:
+            raise HarnessError("submenu %r did not open" % caption)
+        return self.menu()
+
+    # -- browser and portal -----------------------------------------------------
+
+    def browser_addresses(self):
+        try:
+            text = self.browser_log.read_bytes().decode("utf-8", errors="surrogateescape")
+        except FileNotFoundError:
+            return []
+        return text.split("\n")[:-1]
+
+    def wait_browser(self, count, timeout=15):
+        """Waits until the stand-in browser has been started count times in
+        all; returns the addresses it got."""
+        wait_until(lambda: len(self.browser_addresses()) >= count, timeout)
+        return self.browser_addresses()
+
+    def clear_browser(self):
+        if self.browser_log.exists():
+            self.browser_log.unlink()
+
+    def screenshot(self, name):
+        return self.display.screenshot(self.folder / (name + ".png"))
+
+    def keep_logs(self, into):
+        """Copies the small logs of this environment into a folder."""
+        into = Path(into)
+        into.mkdir(parents=True, exist_ok=True)
+        for p in self.folder.iterdir():
+            if p.is_file() and p.stat().st_size < 20 * 1024 * 1024:
+                shutil.copy2(p, into / p.name)
+
+
+def stop_shared_display():
+    global _display
+    if _display is not None:
+        _display.stop()
+        _display = None
+
+
+# --------------------------------------------------------------- test groups
+
+LOGS = E2E_BUILD / "logs"
+
+
+class GroupTestCase(unittest.TestCase):
+    """A group of end-to-end tests sharing one fresh Environment: made in
+    setUpClass, then setUpGroup (override it) prepares the scene; the logs
+    are kept in build/e2e/logs/<class>/ and everything is stopped after the
+    group."""
+
+    env = None
+
+    @classmethod
+    def setUpClass(cls):
+        started = time.monotonic()
+        cls.env = Environment(cls.__name__)
+        try:
+            cls.env.start()
+            cls.setUpGroup()
+        except BaseException:
+            cls._finish()
+            raise
+        print("GROUP %s ready in %.1f s" % (cls.__name__, time.monotonic() - started), flush=True)
+
+    @classmethod
+    def setUpGroup(cls):
+        pass
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._finish()
+
+    @classmethod
+    def _finish(cls):
+        env, cls.env = cls.env, None
+        if env is None:
+            return
+        try:
+            target = LOGS / cls.__name__
+            shutil.rmtree(target, ignore_errors=True)
+            env.keep_logs(target)
+        finally:
+            env.stop()
+
+    def launch(self, folder=None, wait_tray=True, timeout=30):
+        """Starts the program for this test; it is ended when the test ends."""
+        prog = self.env.launch(folder, wait_tray=False)
+        self.addCleanup(self.env.stop_program, prog)
+        if wait_tray:
+            self.env.wait_started(prog, timeout)
+        return prog

@@ -1,0 +1,197 @@
+"""Notifications of the real orlimo.exe: the poll query that reaches the
+portal, the blinking icon and the new-message prompt, the network-failure
+state and the update prompt.
+
+The program polls every second here (interval_time 0). An "update" reply is
+the portal's idle answer in most steps: after the first update prompt it
+changes nothing, so the blinking is left to what the test does.
+"""
+
+import hashlib
+import subprocess
+import time
+import unittest
+
+import harness
+from harness import GroupTestCase, TIP_NET_FAULT, TIP_NEW_MESSAGE, TIP_NORMAL, wait_until
+
+NOTIFY = "/velsa/home/notifyMsg.jsp"
+MESSAGE_PROMPT = "消息通知"
+UPDATE_PROMPT = "通知器更新"
+
+
+def icon_picture(env):
+    """A digest of the tray icon's pixels as shown now."""
+    icons = env.tray_icons()
+    if not icons:
+        return None
+    l, t, r, b = icons[0]["rect"]
+    rc, out, err = harness.run_bounded(
+        ["import", "-display", env.display.name, "-window", "root",
+         "-crop", "%dx%d+%d+%d" % (r - l, b - t, l, t), "rgb:-"], 20)
+    return hashlib.sha1(out).hexdigest() if rc == 0 else None
+
+
+def dialog_texts(env, title):
+    """{control id: text} of the dialog with this title."""
+    controls = env.driver.call("dialog", title)["controls"]
+    return {c["id"]: c["text"] for c in controls}
+
+
+class PollingTest(GroupTestCase):
+    """One program that polls every second, driven through the replies."""
+
+    USER_ID = 42
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        env.portal.set_default("update")
+        folder = env.launch_folder(config=env.config(user_id=cls.USER_ID, interval_time=0))
+        cls.prog = env.launch(folder)
+        env.driver.call("wait-dialog", UPDATE_PROMPT, 15000, timeout=30)
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+
+    def wait_dialog(self, title, timeout=15):
+        rc, _ = self.env.driver.try_call("wait-dialog", title, int(timeout * 1000), timeout=timeout + 15)
+        return rc == 0
+
+    def wait_no_dialog(self, title, timeout=15):
+        rc, _ = self.env.driver.try_call("wait-no-dialog", title, int(timeout * 1000),
+                                         timeout=timeout + 15)
+        return rc == 0
+
+    def test_1_query_reaches_the_portal_with_user_and_agent(self):
+        env = self.env
+        self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) >= 2, 15))
+        for r in env.portal.requests(NOTIFY)[:5]:
+            self.assertEqual(r["query"], "usr_id=%d&ver=1" % self.USER_ID)
+            self.assertEqual(r["user_agent"], "orlimo")
+            self.assertEqual(r["method"], "GET")
+        host = env.portal.requests(NOTIFY)[0].get("host")
+        if host is not None:
+            self.assertEqual(host, "127.0.0.1:%d" % env.portal.port)
+
+    def test_2_update_prompt_shows_once(self):
+        env = self.env
+        texts = dialog_texts(env, UPDATE_PROMPT)
+        self.assertEqual(texts.get(1), "更新下载")
+        self.assertEqual(texts.get(2), "关闭")
+        self.assertIn("版本: 1.1.1226", texts.values())
+        env.driver.call("click", UPDATE_PROMPT, 2)
+        self.assertTrue(self.wait_no_dialog(UPDATE_PROMPT, 10))
+        seen = len(env.portal.requests(NOTIFY))
+        # More "update" replies arrive; the prompt stays away.
+        self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) >= seen + 4, 15))
+        self.assertFalse(self.wait_dialog(UPDATE_PROMPT, 2))
+        self.assertEqual(env.tray_tips(), [TIP_NORMAL])
+
+    def test_3_new_messages_blink_and_view_restores(self):
+        env = self.env
+        env.clear_browser()
+        env.portal.queue("has")
+        self.assertTrue(self.wait_dialog(MESSAGE_PROMPT, 15))
+        self.assertTrue(env.wait_tip(TIP_NEW_MESSAGE, 5))
+        texts = dialog_texts(env, MESSAGE_PROMPT)
+        self.assertEqual(texts.get(1), "查看")
+        self.assertEqual(texts.get(2), "下次再说")
+        self.assertIn("您有新消息!", texts.values())
+        # The icon changes picture every second while the prompt is open.
+        pictures = set()
+        for _ in range(8):
+            pictures.add(icon_picture(env))
+            time.sleep(0.35)
+        self.assertGreaterEqual(len(pictures - {None}), 2)
+        env.driver.call("click", MESSAGE_PROMPT, 1)
+        self.assertTrue(self.wait_no_dialog(MESSAGE_PROMPT, 10))
+        addresses = env.wait_browser(1, 15)
+        self.assertEqual(addresses, [
+            "http://127.0.0.1:%d/velsa/login.jsp?targetUrlSuccess=/topurl_main.jsp"
+            "?main_url=/message/ch_memobox.jsp" % env.portal.port])
+        # The next blink tick stops the blinking.
+        self.assertTrue(env.wait_tip(TIP_NORMAL, 5))
+        time.sleep(2.5)
+        self.assertEqual(env.tray_tips(), [TIP_NORMAL])
+        still = set()
+        for _ in range(3):
+            still.add(icon_picture(env))
+            time.sleep(0.4)
+        self.assertEqual(len(still), 1)
+
+    def test_4_prompt_left_alone_closes_and_blinking_goes_on(self):
+        env = self.env
+        env.clear_browser()
+        env.portal.queue("has")
+        self.assertTrue(self.wait_dialog(MESSAGE_PROMPT, 15))
+        opened = time.monotonic()
+        self.assertTrue(self.wait_no_dialog(MESSAGE_PROMPT, 25))
+        self.assertGreater(time.monotonic() - opened, 12)
+        time.sleep(2)
+        self.assertEqual(env.tray_tips(), [TIP_NEW_MESSAGE])
+        self.assertEqual(env.browser_addresses(), [])
+
+    def test_5_portal_going_away_and_coming_back(self):
+        env = self.env
+        port = env.portal.port
+        env.portal.stop()
+        try:
+            # Blinking stops and the failure icon shows.
+            self.assertTrue(env.wait_tip(TIP_NET_FAULT, 20))
+            time.sleep(2.5)
+            self.assertEqual(env.tray_tips(), [TIP_NET_FAULT])
+        finally:
+            restart_portal(env.portal, port)
+        env.portal.set_default("update")
+        # "update" leaves the failure state alone...
+        seen = len(env.portal.requests(NOTIFY))
+        self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) >= seen + 3, 20))
+        self.assertEqual(env.tray_tips(), [TIP_NET_FAULT])
+        # ...and the next plain reply restores the normal state.
+        env.portal.set_default("text", body="0\r\n")
+        self.assertTrue(env.wait_tip(TIP_NORMAL, 15))
+
+    def test_6_reply_marks_at_the_start_do_not_count(self):
+        env = self.env
+        for body in ("has news\r\n", "socket\r\n", "hashas\r\n"):
+            env.portal.set_default("text", body=body)
+            seen = len(env.portal.requests(NOTIFY))
+            self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) >= seen + 3, 20))
+            self.assertEqual(env.tray_tips(), [TIP_NORMAL], body)
+            self.assertFalse(self.wait_dialog(MESSAGE_PROMPT, 1), body)
+        env.portal.set_default("status", status=500, body="internal error: socket\r\n")
+        self.assertTrue(env.wait_tip(TIP_NET_FAULT, 15))
+        env.portal.set_default("status", status=404, body="not found\r\n")
+        self.assertTrue(env.wait_tip(TIP_NORMAL, 15))
+        env.portal.set_default("update")
+
+
+def restart_portal(portal, port, timeout=15):
+    """Starts the stand-in portal again on the port it had."""
+    import select
+    portal.proc = subprocess.Popen(
+        ["python3", str(harness.TOOLS / "portal.py"), "--port", str(port), "--log",
+         str(portal.log_path)],
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+        start_new_session=True)
+    harness._register(portal)
+    if not select.select([portal.proc.stdout.fileno()], [], [], timeout)[0]:
+        raise harness.HarnessError("portal did not start again")
+    portal.proc.stdout.readline()
+
+
+class SlowIntervalTest(GroupTestCase):
+    """With interval_time 1 nothing is asked before a minute has passed."""
+
+    def test_no_query_in_the_first_seconds(self):
+        env = self.env
+        folder = env.launch_folder(config=env.config(user_id=5, interval_time=1))
+        self.launch(folder)
+        time.sleep(8)
+        self.assertEqual(env.portal.requests(NOTIFY), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# Fresh 32-bit Wine prefixes for orlimo's end-to-end tests and demo.
+#
+# A prefix is made once from scratch (wineboot -i, a few registry settings),
+# archived as build/e2e/prefix-template.tar.zst and then restored into a new
+# folder for every test group in about two seconds.
+#
+# Commands (or source this file and call the functions of the same name):
+#
+#   tools/wineprefix.sh template [--force]  build the archive unless it is
+#                                            current; prints its path
+#   tools/wineprefix.sh new DIR             restore the template into DIR
+#                                            (DIR/home is HOME, DIR/prefix is
+#                                            WINEPREFIX)
+#   tools/wineprefix.sh env DIR             print the environment for DIR as
+#                                            shell assignments (eval them)
+#   tools/wineprefix.sh start DIR           start DIR's wineserver (persistent)
+#                                            and its background services,
+#                                            detached from this shell's pipes
+#   tools/wineprefix.sh stop DIR            end DIR's wineserver and every
+#                                            Wine process of that prefix only
+#   tools/wineprefix.sh run DIR PROG ARGS   run a Wine program in DIR's prefix
+#
+# The environment of every Wine process: WINEARCH=win32, WINEDEBUG=-all,
+# no Mono/Gecko/menu builder, LANG and LC_ALL zh_CN.UTF-8 (ANSI code page
+# 936), HOME inside DIR, tools/ on PATH so that winebrowser finds the
+# stand-in browser tools/test-browser. DISPLAY is passed through as set.
+
+ORLIMO_ROOT=${ORLIMO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+ORLIMO_E2E_DIR=${ORLIMO_E2E_DIR:-$ORLIMO_ROOT/build/e2e}
+ORLIMO_TEMPLATE=$ORLIMO_E2E_DIR/prefix-template.tar.zst
+ORLIMO_TEMPLATE_STAMP=$ORLIMO_E2E_DIR/prefix-template.stamp
+ORLIMO_DLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+
+# Registry settings of the template. Bump the version when this changes: the
+# stamp records it and a mismatch rebuilds the template.
+ORLIMO_TEMPLATE_VERSION=4
+orlimo_template_reg() {
+  cat <<'EOF'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\WineBrowser]
+"Browsers"="test-browser"
+
+[HKEY_CURRENT_USER\Software\Wine\DllOverrides]
+"mscoree"=""
+"mshtml"=""
+"winemenubuilder.exe"=""
+
+EOF
+}
+
+# Prints the environment of a prefix folder as shell assignments.
+orlimo_prefix_env() {
+  local dir
+  dir=$(cd "$1" && pwd) || return 1
+  printf 'export HOME=%q\n' "$dir/home"
+  printf 'export WINEPREFIX=%q\n' "$dir/prefix"
+  printf 'export WINEARCH=win32\n'
+  printf 'export WINEDEBUG=%q\n' "${ORLIMO_WINEDEBUG:--all}"
+  printf 'export WINEDLLOVERRIDES=%q\n' "$ORLIMO_DLLOVERRIDES"
+  printf 'export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8\n'
+  printf 'unset LC_CTYPE LANGUAGE XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR\n'
+  printf 'export ORLIMO_BROWSER_LOG=%q\n' "${ORLIMO_BROWSER_LOG:-$dir/browser.log}"
+  case ":$PATH:" in
+    *":$ORLIMO_ROOT/tools:"*) ;;
+    *) printf 'export PATH=%q\n' "$ORLIMO_ROOT/tools:$PATH" ;;
+  esac
+}
+
+_orlimo_stamp_text() {
+  printf '%s template %s\n' "$(wine --version 2>/dev/null)" "$ORLIMO_TEMPLATE_VERSION"
+}
+
+# Runs a command with a time limit; never lets a Wine step hang the caller.
+_orlimo_bounded() {
+  local secs=$1; shift
+  timeout -k 5 "$secs" "$@"
+}
+
+orlimo_prefix_template() {
+  local force=0
+  [ "${1:-}" = "--force" ] && force=1
+  mkdir -p "$ORLIMO_E2E_DIR"
+  (
+    # One builder at a time; others wait and then find the template current.
+    exec 9>"$ORLIMO_E2E_DIR/prefix-template.lock"
+    flock -w 300 9 || { echo "wineprefix: template lock busy" >&2; exit 1; }
+    if [ $force = 0 ] && [ -s "$ORLIMO_TEMPLATE" ] && [ -f "$ORLIMO_TEMPLATE_STAMP" ] &&
+       [ "$(cat "$ORLIMO_TEMPLATE_STAMP")" = "$(_orlimo_stamp_text)" ]; then
+      exit 0
+    fi
+    set -e
+    local work log xvfb_pid="" start
+    start=$(date +%s)
+    work=$(mktemp -d "$ORLIMO_E2E_DIR/template-build.XXXXXX")
+    log=$ORLIMO_E2E_DIR/prefix-template.log
+    : > "$log"
+    mkdir -p "$work/home"
+    eval "$(orlimo_prefix_env "$work")"
+    # wineboot wants a display for its first start; use a private one.
+    # (Children get no copy of the lock's descriptor 9: a lingering Wine
+    # service must not hold the lock.)
+    Xvfb -displayfd 7 -nolisten tcp -screen 0 1024x768x24 7>"$work/display" 9>&- </dev/null >>"$log" 2>&1 &
+    xvfb_pid=$!
+    local i
+    for i in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.2; done
+    [ -s "$work/display" ] || { echo "wineprefix: Xvfb did not start" >&2; kill "$xvfb_pid"; exit 1; }
+    export DISPLAY=":$(head -n1 "$work/display")"
+    local built=0
+    trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+          if [ "$built" != 1 ] && [ -d "$WINEPREFIX" ]; then
+            timeout 20 wineserver -k; timeout 20 wineserver -w; fi 2>/dev/null
+          rm -rf "$work"' EXIT
+    _orlimo_bounded 180 wineboot -i 9>&- </dev/null >>"$log" 2>&1
+    orlimo_template_reg > "$work/template.reg"
+    _orlimo_bounded 60 wine regedit /S "$(winepath -w "$work/template.reg" 2>/dev/null 9>&-)" 9>&- </dev/null >>"$log" 2>&1
+    _orlimo_bounded 60 wineserver -w 9>&-
+    # The user folders may point into the builder's HOME: make them plain
+    # folders so the prefix does not depend on where it was made.
+    local link
+    find "$WINEPREFIX/drive_c/users" -maxdepth 2 -type l | while read -r link; do
+      rm -f "$link"; mkdir -p "$link"
+    done
+    rm -f "$work/template.reg"
+    tar -C "$work" -I 'zstd -T0 -3' -cf "$ORLIMO_TEMPLATE.tmp" prefix
+    mv "$ORLIMO_TEMPLATE.tmp" "$ORLIMO_TEMPLATE"
+    built=1
+    _orlimo_stamp_text > "$ORLIMO_TEMPLATE_STAMP"
+    echo "wineprefix: template built in $(( $(date +%s) - start )) s" >&2
+  ) || return 1
+  echo "$ORLIMO_TEMPLATE"
+}
+
+orlimo_prefix_new() {
+  local dir=${1:?usage: new DIR}
+  orlimo_prefix_template >/dev/null || return 1
+  mkdir -p "$dir/home" || return 1
+  rm -rf "$dir/prefix"
+  tar -C "$dir" -I zstd -xf "$ORLIMO_TEMPLATE" || return 1
+  echo "$dir"
+}
+
+# The environment of DIR, or a refusal: a Wine command must never fall back
+# to the caller's (or the default) prefix when DIR is gone.
+_orlimo_prefix_env_checked() {
+  if [ ! -d "$1/prefix" ]; then
+    echo "wineprefix: no prefix in $1" >&2
+    return 1
+  fi
+  orlimo_prefix_env "$1"
+}
+
+orlimo_prefix_start() {
+  local dir=${1:?usage: start DIR} envtext
+  envtext=$(_orlimo_prefix_env_checked "$dir") || return 1
+  (
+    eval "$envtext"
+    # A persistent wineserver, then one harmless program so that the
+    # background services (services.exe, explorer, ...) are started now,
+    # in their own session and without this shell's pipes.
+    setsid wineserver -p </dev/null >>"$dir/wine-services.log" 2>&1
+    setsid timeout -k 5 60 wine cmd /c exit </dev/null >>"$dir/wine-services.log" 2>&1
+  )
+}
+
+orlimo_prefix_stop() {
+  local dir=${1:?usage: stop DIR} envtext
+  envtext=$(_orlimo_prefix_env_checked "$dir") || return 1
+  (
+    eval "$envtext"
+    # Addresses only this prefix's server.
+    _orlimo_bounded 20 wineserver -k </dev/null >/dev/null 2>&1
+    _orlimo_bounded 20 wineserver -w </dev/null >/dev/null 2>&1
+    true
+  )
+}
+
+orlimo_prefix_run() {
+  local dir=${1:?usage: run DIR PROGRAM [ARGS...]} envtext; shift
+  envtext=$(_orlimo_prefix_env_checked "$dir") || return 1
+  (
+    eval "$envtext"
+    exec wine "$@"
+  )
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -uo pipefail
+  cmd=${1:-}; shift || true
+  case "$cmd" in
+    template) orlimo_prefix_template "$@" ;;
+    new)      orlimo_prefix_new "$@" ;;
+    env)      orlimo_prefix_env "$@" ;;
+    start)    orlimo_prefix_start "$@" ;;
+    stop)     orlimo_prefix_stop "$@" ;;
+    run)      orlimo_prefix_run "$@" ;;
+    *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+  esac
+fi
