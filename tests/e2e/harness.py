@@ -252,9 +252,9 @@ class Portal:
         self.proc = None
         self.port = None
 
-    def start(self, timeout=15):
+    def start(self, timeout=15, port=0):
         self.proc = subprocess.Popen(
-            ["python3", str(TOOLS / "portal.py"), "--port", "0", "--log", str(self.log_path)],
+            ["python3", str(TOOLS / "portal.py"), "--port", str(port), "--log", str(self.log_path)],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
             start_new_session=True)
         _register(self)
@@ -743,7 +743,29 @@ class Environment:
             raise HarnessError("submenu %r did not open" % caption)
         return self.menu()
 
+    # -- dialogs ----------------------------------------------------------------
+
+    def wait_dialog(self, title, timeout=15):
+        """True once a dialog with this title is visible."""
+        rc, _ = self.driver.try_call("wait-dialog", title, int(timeout * 1000), timeout=timeout + 15)
+        return rc == 0
+
+    def wait_no_dialog(self, title, timeout=15):
+        """True once no dialog with this title is visible."""
+        rc, _ = self.driver.try_call("wait-no-dialog", title, int(timeout * 1000),
+                                     timeout=timeout + 15)
+        return rc == 0
+
     # -- browser and portal -----------------------------------------------------
+
+    def reference_addresses(self, address):
+        """What the stand-in browser gets when Wine's shell itself opens
+        address: the yardstick for "the browser got exactly this"."""
+        self.clear_browser()
+        self.driver.call("shell-open", address)
+        got = self.wait_browser(1, 15)
+        time.sleep(0.5)
+        return got
 
     def browser_addresses(self):
         try:

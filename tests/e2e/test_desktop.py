@@ -49,13 +49,10 @@ def read_lnk(data):
 
 class DesktopChecks(GroupTestCase):
     def wait_dialog(self, title, timeout=15):
-        rc, _ = self.env.driver.try_call("wait-dialog", title, int(timeout * 1000), timeout=timeout + 15)
-        return rc == 0
+        return self.env.wait_dialog(title, timeout)
 
     def wait_no_dialog(self, title, timeout=15):
-        rc, _ = self.env.driver.try_call("wait-no-dialog", title, int(timeout * 1000),
-                                         timeout=timeout + 15)
-        return rc == 0
+        return self.env.wait_no_dialog(title, timeout)
 
     def controls(self, title):
         return {c["id"]: c for c in self.env.driver.call("dialog", title)["controls"]}
@@ -178,12 +175,7 @@ class CommandsTest(DesktopChecks):
         cls.prog = env.launch(env.launch_folder(config=env.config(server_port=8080, interval_time=60)))
 
     def reference(self, address):
-        env = self.env
-        env.clear_browser()
-        env.driver.call("shell-open", address)
-        got = env.wait_browser(1, 15)
-        time.sleep(0.5)
-        return got
+        return self.env.reference_addresses(address)
 
     def autorun_row(self):
         env = self.env

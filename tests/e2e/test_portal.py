@@ -70,12 +70,7 @@ class NavigationChecks(GroupTestCase):
 
     def reference(self, address):
         """What the browser gets when the shell itself opens address."""
-        env = self.env
-        env.clear_browser()
-        env.driver.call("shell-open", address)
-        got = env.wait_browser(1, 15)
-        time.sleep(0.5)
-        return got
+        return self.env.reference_addresses(address)
 
 
 class PortalPagesTest(NavigationChecks):
