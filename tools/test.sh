@@ -85,7 +85,7 @@ if want win; then
       orlimo_prefix_stop "$WDIR" >/dev/null 2>&1
       kill "$xpid" 2>/dev/null
     )
-    grep -E '^\[  FAILED  \]|Failure' build/logs/win.log | head -20
+    grep -E '^\[  FAILED  \]|: Failure$' build/logs/win.log | head -20
     read -r p f < <(gtest_counts build/logs/win.log)
     [ "$p" = 0 ] && [ "$f" = 0 ] && { tail -n 20 build/logs/win.log; f=1; }
     count win "$p" "$f"
