@@ -72,14 +72,14 @@ class BadReply(ValueError):
     pass
 
 
-def normalise_reply(spec):
+def normalise_reply(desc):
     """Checks a reply description and fills in its defaults."""
-    if not isinstance(spec, dict):
+    if not isinstance(desc, dict):
         raise BadReply("reply must be a JSON object")
-    kind = spec.get("kind", "text")
+    kind = desc.get("kind", "text")
     if kind not in KINDS:
         raise BadReply("unknown reply kind %r" % kind)
-    r = dict(spec)
+    r = dict(desc)
     r["kind"] = kind
     if "body_hex" in r:
         body = bytes.fromhex(r.pop("body_hex"))
@@ -359,8 +359,8 @@ class Handler(BaseHTTPRequestHandler):
                 items = args if isinstance(args, list) else [args]
                 for item in items:
                     count = int(item.get("count", 1)) if isinstance(item, dict) else 1
-                    spec = {k: v for k, v in item.items() if k != "count"} if isinstance(item, dict) else item
-                    portal.enqueue(normalise_reply(spec), count)
+                    desc = {k: v for k, v in item.items() if k != "count"} if isinstance(item, dict) else item
+                    portal.enqueue(normalise_reply(desc), count)
                 result = {"ok": True}
             elif cmd == "state":
                 result = portal.state()

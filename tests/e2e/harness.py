@@ -129,6 +129,17 @@ def _kill_group(p):
         pass
 
 
+def _terminate(proc, grace=5):
+    """Ends a process the harness started: politely, then by force."""
+    if proc and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(grace)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(grace)
+
+
 def wait_until(predicate, timeout, interval=0.1):
     """Calls predicate until it returns a true value or timeout seconds have
     passed; returns its last value."""
@@ -206,13 +217,7 @@ class Display:
         return self
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
+        _terminate(self.proc)
         _unregister(self)
 
     def screenshot(self, path, timeout=20):
@@ -268,13 +273,7 @@ class Portal:
         return self
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
+        _terminate(self.proc)
         if self.proc and self.proc.stdout:
             self.proc.stdout.close()
         _unregister(self)

@@ -319,7 +319,7 @@ TEST(Favorites, CaptionAndAddressRulesByPlace) {
 
 TEST(Favorites, LoneEntryWithoutEqualsSignIsNoBookmark) {
     BookmarkList b;
-    b.SplitBookmarks("Cap|http://h/a");  // one empty entry, by Part 1.1's split rule
+    b.SplitBookmarks("Cap|http://h/a");  // one empty entry, by the split rule
     ExpectView(FavoriteUpdate(1, b), View::Default1, "");
     EXPECT_EQ(FavoriteTarget(1, b).value_or(""), ORLIMO_MAKER_URL);
 }
