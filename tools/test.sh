@@ -92,6 +92,30 @@ if want win; then
   else
     echo "could not make a Wine prefix"; count win 0 1
   fi
+
+  # The same tests, built for x86_64, in a 64-bit prefix of their own.
+  if [ -f build/mingw-x86_64/win_tests.exe ]; then
+    W64=$ROOT/build/wintest64
+    rm -rf "$W64"; mkdir -p "$W64/home"
+    (
+      export HOME=$W64/home WINEPREFIX=$W64/prefix WINEARCH=win64 WINEDEBUG=-all
+      export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+      disp=:$((50 + RANDOM % 10))
+      Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+      xpid=$!
+      export DISPLAY=$disp
+      timeout 180 wineboot -i </dev/null >/dev/null 2>&1
+      timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        </dev/null >/dev/null 2>&1
+      timeout 600 wine build/mingw-x86_64/win_tests.exe --gtest_color=no </dev/null >build/logs/win64.log 2>&1
+      timeout 30 wineserver -k >/dev/null 2>&1
+      kill "$xpid" 2>/dev/null
+    )
+    grep -E '^\[  FAILED  \]|: Failure$' build/logs/win64.log | head -20
+    read -r p f < <(gtest_counts build/logs/win64.log)
+    [ "$p" = 0 ] && [ "$f" = 0 ] && { tail -n 20 build/logs/win64.log; f=1; }
+    count win64 "$p" "$f"
+  fi
 fi
 
 if want e2e; then
