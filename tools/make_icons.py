@@ -14,8 +14,8 @@ down from a large bitmap.
                       with a grey outline, readable on light and dark bars
     shortcut.ico      shortcut icon: one 32x32 image, 24 bits per pixel
 
-ribbon.ico carries 16, 20, 24, 32 and 48 pixel images, the tray icons 16 to
-32, the variant 16 and 32; all 32-bit BGRA with AND masks. Usage: python3 tools/make_icons.py [output-folder]
+ribbon.ico carries 16, 32 and 48 pixel images, the tray icons 16, 20, 24
+and 32, the variant 16 and 32; all 32-bit BGRA with AND masks. Usage: python3 tools/make_icons.py [output-folder]
 """
 
 import math
@@ -282,12 +282,12 @@ def main():
     def multi(images, sizes=SIZES):
         return [(s,) + dib_32(images[s]) for s in sizes]
 
-    # The tray shows icons at the small-icon size (16 px, up to 32 px at
-    # 200 %); only the program icon needs the 48 px image of Explorer's
-    # large views, and the variant is never shown. Fewer images keep the
+    # The tray shows icons at the small-icon size (16 px, 20 and 24 at 125 %
+    # and 150 %, 32 at 200 %); the program icon is shown at 16, 32 and 48 px
+    # by Explorer and the about box, and the variant is never shown. Fewer images keep the
     # program small.
     files = {
-        "ribbon.ico": multi(colour),
+        "ribbon.ico": multi(colour, (16, 32, 48)),
         "ribbon2.ico": multi(mirrored, (16, 32)),
         "tray_normal.ico": multi(colour, TRAY_SIZES),
         "tray_white.ico": multi(white, TRAY_SIZES),

@@ -55,7 +55,8 @@ if want unit; then
 fi
 
 if want win || want e2e; then
-  if ! build mingw-i686 >build/logs/build-i686.log 2>&1; then
+  if ! { build mingw-i686 && cmake --preset mingw-i686-tests >/dev/null &&
+         cmake --build --preset mingw-i686-tests -j2 --target win_tests; } >build/logs/build-i686.log 2>&1; then
     tail -n 30 build/logs/build-i686.log; echo "i686 build failed"; count build 0 1
     tiers=(unit)
   fi
@@ -81,7 +82,7 @@ if want win; then
       xpid=$!
       export DISPLAY=$disp
       orlimo_prefix_start "$WDIR" >/dev/null 2>&1
-      timeout 600 wine build/mingw-i686/win_tests.exe --gtest_color=no </dev/null >build/logs/win.log 2>&1
+      timeout 600 wine build/mingw-i686-tests/win_tests.exe --gtest_color=no </dev/null >build/logs/win.log 2>&1
       orlimo_prefix_stop "$WDIR" >/dev/null 2>&1
       kill "$xpid" 2>/dev/null
     )
