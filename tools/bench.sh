@@ -18,10 +18,8 @@ DIR=$ROOT/build/bench
 rm -rf "$DIR"; mkdir -p "$DIR/run"
 orlimo_prefix_new "$DIR" >/dev/null
 eval "$(orlimo_prefix_env "$DIR")"
-Xvfb :$((40 + RANDOM % 20)) -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$DIR/display" >/dev/null 2>&1 &
-XPID=$!
-for _ in $(seq 50); do [ -s "$DIR/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n1 "$DIR/display")
+orlimo_xvfb "$DIR"
+XPID=$XVFB_PID
 trap 'orlimo_prefix_stop "$DIR"; kill $XPID 2>/dev/null' EXIT
 orlimo_prefix_start "$DIR"
 

@@ -16,10 +16,8 @@ DIR=$ROOT/build/bench-poll
 rm -rf "$DIR"; mkdir -p "$DIR/run"
 orlimo_prefix_new "$DIR" >/dev/null
 eval "$(orlimo_prefix_env "$DIR")"
-Xvfb :$((60 + RANDOM % 9)) -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$DIR/display" >/dev/null 2>&1 &
-XPID=$!
-for _ in $(seq 50); do [ -s "$DIR/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -n1 "$DIR/display")
+orlimo_xvfb "$DIR"
+XPID=$XVFB_PID
 
 python3 tools/portal.py --port 0 --log "$DIR/portal.log" > "$DIR/portal.port" &
 PPID_=$!

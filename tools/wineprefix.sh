@@ -179,6 +179,17 @@ orlimo_prefix_stop() {
   )
 }
 
+# Starts a private Xvfb for a prefix folder; exports DISPLAY and XVFB_PID.
+orlimo_xvfb() {
+  local dir=${1:?usage: orlimo_xvfb DIR} i
+  rm -f "$dir/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" </dev/null >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for i in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
+  [ -s "$dir/display" ] || { echo "wineprefix: Xvfb did not start" >&2; return 1; }
+  export DISPLAY=":$(head -n1 "$dir/display")" XVFB_PID
+}
+
 orlimo_prefix_run() {
   local dir=${1:?usage: run DIR PROGRAM [ARGS...]} envtext; shift
   envtext=$(_orlimo_prefix_env_checked "$dir") || return 1

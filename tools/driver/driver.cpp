@@ -49,6 +49,8 @@
 #include <string>
 #include <vector>
 
+#include "json_text.h"
+
 namespace {
 
 const wchar_t kFrameClass[] = L"OrlimoMainFrame";
@@ -65,27 +67,7 @@ std::string Utf8(const std::wstring& s) {
   return out;
 }
 
-std::string Quote(const std::wstring& ws) {
-  std::string s = Utf8(ws), out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string Quote(const std::wstring& ws) { return JsonQuote(Utf8(ws)); }
 
 std::string Num(long long v) { return std::to_string(v); }
 std::string Bool(bool b) { return b ? "true" : "false"; }

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "json_text.h"
+
 namespace {
 
 std::string Utf8(const wchar_t* s, int len = -1) {
@@ -34,27 +36,7 @@ std::string Utf8(const wchar_t* s, int len = -1) {
   return out;
 }
 
-std::string Quote(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          wsprintfA(buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string Quote(const std::string& s) { return JsonQuote(s); }
 
 std::string Num(long long v) { return std::to_string(v); }
 const char* Bool(bool b) { return b ? "true" : "false"; }
