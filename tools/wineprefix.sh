@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
-# Fresh 32-bit Wine prefixes for orlimo's end-to-end tests and demo.
+# Fresh Wine prefixes for orlimo's tests, demo and benchmarks.
 #
 # A prefix is made once from scratch (wineboot -i, a few registry settings),
-# archived as build/e2e/prefix-template.tar.zst and then restored into a new
-# folder for every test group in about two seconds.
+# archived as build/e2e/prefix-template-ARCH.tar.zst and then restored into
+# a new folder for every test group in about two seconds. ARCH is the
+# program's architecture: i686 runs in a 32-bit (win32) prefix, x86_64 in a
+# 64-bit (win64) one. It comes from ORLIMO_ARCH, else it is the first one
+# this machine runs (see "arches").
 #
 # Commands (or source this file and call the functions of the same name):
 #
+#   tools/wineprefix.sh arches              the architectures whose programs
+#                                            this machine's Wine runs, one a
+#                                            line, i686 first; on stderr why
+#                                            i686 is missing
 #   tools/wineprefix.sh template [--force]  build the archive unless it is
 #                                            current; prints its path
 #   tools/wineprefix.sh new DIR             restore the template into DIR
 #                                            (DIR/home is HOME, DIR/prefix is
-#                                            WINEPREFIX)
+#                                            WINEPREFIX, DIR/arch the ARCH)
 #   tools/wineprefix.sh env DIR             print the environment for DIR as
 #                                            shell assignments (eval them)
 #   tools/wineprefix.sh start DIR           start DIR's wineserver (persistent)
@@ -21,16 +28,69 @@
 #                                            Wine process of that prefix only
 #   tools/wineprefix.sh run DIR PROG ARGS   run a Wine program in DIR's prefix
 #
-# The environment of every Wine process: WINEARCH=win32, WINEDEBUG=-all,
-# no Mono/Gecko/menu builder, LANG and LC_ALL zh_CN.UTF-8 (ANSI code page
-# 936), HOME inside DIR, tools/ on PATH so that winebrowser finds the
-# stand-in browser tools/test-browser. DISPLAY is passed through as set.
+# Wine's loaders are called by their full paths, never as /usr/bin/wine:
+# that wrapper picks the 32-bit loader whenever wine32 is installed, even
+# where 32-bit programs cannot run. The environment of a prefix names its
+# loader as WINELOADER; run programs as "$WINELOADER" PROGRAM.
+#
+# The environment of every Wine process: WINEARCH and WINELOADER of the
+# prefix's ARCH, WINEDEBUG=-all, no Mono/Gecko/menu builder, LANG and
+# LC_ALL zh_CN.UTF-8 (ANSI code page 936), HOME inside DIR, tools/ on PATH
+# so that winebrowser finds the stand-in browser tools/test-browser.
+# DISPLAY is passed through as set.
 
 ORLIMO_ROOT=${ORLIMO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 ORLIMO_E2E_DIR=${ORLIMO_E2E_DIR:-$ORLIMO_ROOT/build/e2e}
-ORLIMO_TEMPLATE=$ORLIMO_E2E_DIR/prefix-template.tar.zst
-ORLIMO_TEMPLATE_STAMP=$ORLIMO_E2E_DIR/prefix-template.stamp
 ORLIMO_DLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+ORLIMO_WINE32=${ORLIMO_WINE32:-/usr/lib/wine/wine}
+ORLIMO_WINE64=${ORLIMO_WINE64:-/usr/lib/wine/wine64}
+
+# Succeeds when this machine can start the 32-bit Wine loader; otherwise
+# says why on stderr. Decided by trying, since some machines of one kind
+# cannot execute 32-bit programs at all.
+orlimo_runs_32bit() {
+  local out rc
+  out=$(timeout -k 5 30 "$ORLIMO_WINE32" --version 2>&1 </dev/null)
+  rc=$?
+  [ $rc = 0 ] && return 0
+  case $rc in
+    124|137) out="no answer within 30 s" ;;
+    1[2-9][0-9]) out="ended by signal $((rc - 128))${out:+: $out}" ;;
+  esac
+  echo "the 32-bit Wine loader does not start here ($ORLIMO_WINE32 --version: ${out:-exit $rc})" >&2
+  return 1
+}
+
+orlimo_arches() {
+  orlimo_runs_32bit && echo i686
+  echo x86_64
+}
+
+# ORLIMO_ARCH, or the first architecture this machine runs.
+orlimo_arch() {
+  if [ -n "${ORLIMO_ARCH:-}" ]; then
+    echo "$ORLIMO_ARCH"
+  else
+    orlimo_arches 2>/dev/null | head -n1
+  fi
+}
+
+_orlimo_winearch() {
+  case "$1" in
+    i686) echo win32 ;;
+    x86_64) echo win64 ;;
+    *) echo "wineprefix: unknown architecture '$1' (i686 or x86_64)" >&2; return 1 ;;
+  esac
+}
+
+_orlimo_loader() {
+  case "$1" in
+    i686) echo "$ORLIMO_WINE32" ;;
+    *) echo "$ORLIMO_WINE64" ;;
+  esac
+}
+
+_orlimo_template() { echo "$ORLIMO_E2E_DIR/prefix-template-$1.tar.zst"; }
 
 # Registry settings of the template. Bump the version when this changes: the
 # stamp records it and a mismatch rebuilds the template.
@@ -53,13 +113,16 @@ REGEDIT4
 EOF
 }
 
-# Prints the environment of a prefix folder as shell assignments.
+# Prints the environment of a prefix folder as shell assignments; the
+# architecture is the folder's own (DIR/arch), else orlimo_arch.
 orlimo_prefix_env() {
-  local dir
+  local dir arch winearch
   dir=$(cd "$1" && pwd) || return 1
+  if [ -s "$dir/arch" ]; then arch=$(cat "$dir/arch"); else arch=$(orlimo_arch); fi
+  winearch=$(_orlimo_winearch "$arch") || return 1
   printf 'export HOME=%q\n' "$dir/home"
   printf 'export WINEPREFIX=%q\n' "$dir/prefix"
-  printf 'export WINEARCH=win32\n'
+  printf 'export ORLIMO_ARCH=%q WINEARCH=%q WINELOADER=%q\n' "$arch" "$winearch" "$(_orlimo_loader "$arch")"
   printf 'export WINEDEBUG=%q\n' "${ORLIMO_WINEDEBUG:--all}"
   printf 'export WINEDLLOVERRIDES=%q\n' "$ORLIMO_DLLOVERRIDES"
   printf 'export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8\n'
@@ -72,7 +135,7 @@ orlimo_prefix_env() {
 }
 
 _orlimo_stamp_text() {
-  printf '%s template %s\n' "$(wine --version 2>/dev/null)" "$ORLIMO_TEMPLATE_VERSION"
+  printf '%s template %s %s\n' "$("$ORLIMO_WINE64" --version 2>/dev/null)" "$ORLIMO_TEMPLATE_VERSION" "$1"
 }
 
 # Runs a command with a time limit; never lets a Wine step hang the caller.
@@ -82,24 +145,28 @@ _orlimo_bounded() {
 }
 
 orlimo_prefix_template() {
-  local force=0
+  local force=0 arch template
   [ "${1:-}" = "--force" ] && force=1
+  arch=$(orlimo_arch)
+  _orlimo_winearch "$arch" >/dev/null || return 1
+  template=$(_orlimo_template "$arch")
   mkdir -p "$ORLIMO_E2E_DIR"
   (
     # One builder at a time; others wait and then find the template current.
-    exec 9>"$ORLIMO_E2E_DIR/prefix-template.lock"
+    exec 9>"$template.lock"
     flock -w 300 9 || { echo "wineprefix: template lock busy" >&2; exit 1; }
-    if [ $force = 0 ] && [ -s "$ORLIMO_TEMPLATE" ] && [ -f "$ORLIMO_TEMPLATE_STAMP" ] &&
-       [ "$(cat "$ORLIMO_TEMPLATE_STAMP")" = "$(_orlimo_stamp_text)" ]; then
+    if [ $force = 0 ] && [ -s "$template" ] && [ -f "$template.stamp" ] &&
+       [ "$(cat "$template.stamp")" = "$(_orlimo_stamp_text "$arch")" ]; then
       exit 0
     fi
     set -e
     local work log xvfb_pid="" start
     start=$(date +%s)
     work=$(mktemp -d "$ORLIMO_E2E_DIR/template-build.XXXXXX")
-    log=$ORLIMO_E2E_DIR/prefix-template.log
+    log=$ORLIMO_E2E_DIR/prefix-template-$arch.log
     : > "$log"
     mkdir -p "$work/home"
+    echo "$arch" > "$work/arch"
     eval "$(orlimo_prefix_env "$work")"
     # wineboot wants a display for its first start; use a private one.
     # (Children get no copy of the lock's descriptor 9: a lingering Wine
@@ -115,9 +182,11 @@ orlimo_prefix_template() {
           if [ "$built" != 1 ] && [ -d "$WINEPREFIX" ]; then
             timeout 20 wineserver -k; timeout 20 wineserver -w; fi 2>/dev/null
           rm -rf "$work"' EXIT
-    _orlimo_bounded 180 wineboot -i 9>&- </dev/null >>"$log" 2>&1
+    # Where 32-bit programs cannot run, a 64-bit prefix boots with a warning
+    # about its missing 32-bit parts; 64-bit programs run normally in it.
+    _orlimo_bounded 180 "$WINELOADER" wineboot -i 9>&- </dev/null >>"$log" 2>&1
     orlimo_template_reg > "$work/template.reg"
-    _orlimo_bounded 60 wine regedit /S "$(winepath -w "$work/template.reg" 2>/dev/null 9>&-)" 9>&- </dev/null >>"$log" 2>&1
+    _orlimo_bounded 60 "$WINELOADER" regedit /S "$(_orlimo_bounded 30 "$WINELOADER" winepath -w "$work/template.reg" 2>/dev/null 9>&-)" 9>&- </dev/null >>"$log" 2>&1
     _orlimo_bounded 60 wineserver -w 9>&-
     # The user folders may point into the builder's HOME: make them plain
     # folders so the prefix does not depend on where it was made.
@@ -126,21 +195,21 @@ orlimo_prefix_template() {
       rm -f "$link"; mkdir -p "$link"
     done
     rm -f "$work/template.reg"
-    tar -C "$work" -I 'zstd -T0 -3' -cf "$ORLIMO_TEMPLATE.tmp" prefix
-    mv "$ORLIMO_TEMPLATE.tmp" "$ORLIMO_TEMPLATE"
+    tar -C "$work" -I 'zstd -T0 -3' -cf "$template.tmp" prefix arch
+    mv "$template.tmp" "$template"
     built=1
-    _orlimo_stamp_text > "$ORLIMO_TEMPLATE_STAMP"
-    echo "wineprefix: template built in $(( $(date +%s) - start )) s" >&2
+    _orlimo_stamp_text "$arch" > "$template.stamp"
+    echo "wineprefix: $arch template built in $(( $(date +%s) - start )) s" >&2
   ) || return 1
-  echo "$ORLIMO_TEMPLATE"
+  echo "$template"
 }
 
 orlimo_prefix_new() {
-  local dir=${1:?usage: new DIR}
-  orlimo_prefix_template >/dev/null || return 1
+  local dir=${1:?usage: new DIR} template
+  template=$(orlimo_prefix_template) || return 1
   mkdir -p "$dir/home" || return 1
   rm -rf "$dir/prefix"
-  tar -C "$dir" -I zstd -xf "$ORLIMO_TEMPLATE" || return 1
+  tar -C "$dir" -I zstd -xf "$template" || return 1
   echo "$dir"
 }
 
@@ -163,7 +232,7 @@ orlimo_prefix_start() {
     # background services (services.exe, explorer, ...) are started now,
     # in their own session and without this shell's pipes.
     setsid wineserver -p </dev/null >>"$dir/wine-services.log" 2>&1
-    setsid timeout -k 5 60 wine cmd /c exit </dev/null >>"$dir/wine-services.log" 2>&1
+    setsid timeout -k 5 60 "$WINELOADER" cmd /c exit </dev/null >>"$dir/wine-services.log" 2>&1
   )
 }
 
@@ -195,7 +264,7 @@ orlimo_prefix_run() {
   envtext=$(_orlimo_prefix_env_checked "$dir") || return 1
   (
     eval "$envtext"
-    exec wine "$@"
+    exec "$WINELOADER" "$@"
   )
 }
 
@@ -203,12 +272,13 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   set -uo pipefail
   cmd=${1:-}; shift || true
   case "$cmd" in
+    arches)   orlimo_arches ;;
     template) orlimo_prefix_template "$@" ;;
     new)      orlimo_prefix_new "$@" ;;
     env)      orlimo_prefix_env "$@" ;;
     start)    orlimo_prefix_start "$@" ;;
     stop)     orlimo_prefix_stop "$@" ;;
     run)      orlimo_prefix_run "$@" ;;
-    *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,40p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 fi

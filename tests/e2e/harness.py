@@ -32,11 +32,45 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 TOOLS = ROOT / "tools"
-BUILD = Path(os.environ.get("ORLIMO_BUILD_DIR", ROOT / "build" / "mingw-i686"))
 E2E_BUILD = ROOT / "build" / "e2e"
-ORLIMO_EXE = BUILD / "orlimo.exe"
-DRIVER_EXE = BUILD / "orlimo-driver.exe"
-MENUDUMP_DLL = BUILD / "menudump.dll"
+
+# The architecture under test (configure() sets it): i686 runs in a 32-bit
+# prefix, x86_64 in a 64-bit one, each with a driver and menu reader of its
+# own build, since both must match the programs they look into.
+ARCHES = ("i686", "x86_64")
+ARCH = None
+PRESET = None
+BUILD = None
+ORLIMO_EXE = DRIVER_EXE = MENUDUMP_DLL = None
+LOGS = None
+
+
+def runnable_arches():
+    """The architectures whose programs this machine's Wine runs, i686
+    first, and why i686 is missing when it is (tools/wineprefix.sh arches
+    decides by trying the 32-bit loader)."""
+    p = subprocess.run(["bash", str(TOOLS / "wineprefix.sh"), "arches"], stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=120)
+    return p.stdout.decode().split(), p.stderr.decode().strip()
+
+
+def configure(arch=None):
+    """Points the harness at one build: ORLIMO_ARCH, else the first
+    architecture this machine runs. Every Wine process of the run inherits
+    ORLIMO_ARCH, so prefixes are made for it."""
+    global ARCH, PRESET, BUILD, ORLIMO_EXE, DRIVER_EXE, MENUDUMP_DLL, LOGS
+    arch = arch or os.environ.get("ORLIMO_ARCH") or runnable_arches()[0][0]
+    if arch not in ARCHES:
+        raise HarnessError("unknown architecture %r (one of %s)" % (arch, ", ".join(ARCHES)))
+    ARCH = arch
+    PRESET = "mingw-" + arch
+    os.environ["ORLIMO_ARCH"] = arch
+    BUILD = Path(os.environ.get("ORLIMO_BUILD_DIR", ROOT / "build" / PRESET))
+    ORLIMO_EXE = BUILD / "orlimo.exe"
+    DRIVER_EXE = BUILD / "orlimo-driver.exe"
+    MENUDUMP_DLL = BUILD / "menudump.dll"
+    LOGS = E2E_BUILD / "logs" / arch
+    return arch
 
 INSTALL_DIR = r"c:\Program Files\orlimo"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -154,12 +188,12 @@ def wait_until(predicate, timeout, interval=0.1):
 # --------------------------------------------------------------- build
 
 def build(targets=("orlimo", "orlimo-driver", "menudump"), timeout=900):
-    """Configures (once) and builds the i686 program and the driver."""
+    """Configures (once) and builds the program and the driver."""
     if not (BUILD / "build.ninja").exists():
-        rc, o, e = run_bounded(["cmake", "--preset", "mingw-i686"], timeout, cwd=ROOT)
+        rc, o, e = run_bounded(["cmake", "--preset", PRESET], timeout, cwd=ROOT)
         if rc != 0:
             raise HarnessError("cmake configure failed:\n" + (o + e).decode(errors="replace")[-4000:])
-    rc, o, e = run_bounded(["cmake", "--build", "--preset", "mingw-i686", "--target", *targets],
+    rc, o, e = run_bounded(["cmake", "--build", "--preset", PRESET, "--target", *targets],
                            timeout, cwd=ROOT)
     if rc != 0:
         raise HarnessError("build failed:\n" + (o + e).decode(errors="replace")[-4000:])
@@ -173,7 +207,7 @@ def check_built():
 
 
 def cmake_cache_value(name):
-    """A value of the i686 build's CMake cache, such as ORLIMO_DEFAULT_SERVER."""
+    """A value of the build's CMake cache, such as ORLIMO_DEFAULT_SERVER."""
     cache = BUILD / "CMakeCache.txt"
     for line in cache.read_text(errors="replace").splitlines():
         m = re.match(r"^%s:[A-Z]+=(.*)$" % re.escape(name), line)
@@ -357,6 +391,12 @@ class Prefix:
         self.log = self.folder / "wine.log"
 
     @property
+    def loader(self):
+        """The prefix's own Wine loader (never /usr/bin/wine, which picks
+        the 32-bit one whenever wine32 is installed)."""
+        return self.env["WINELOADER"]
+
+    @property
     def drive_c(self):
         return self.folder / "prefix" / "drive_c"
 
@@ -394,14 +434,14 @@ class Prefix:
 
     def wine(self, *args, timeout=60, cwd=None):
         """Runs a Wine program to its end; returns (rc, stdout, stderr)."""
-        return run_bounded(["wine", *map(str, args)], timeout, env=self.env, cwd=cwd, log=self.log)
+        return run_bounded([self.loader, *map(str, args)], timeout, env=self.env, cwd=cwd, log=self.log)
 
     def spawn(self, *args, cwd=None, log=None):
         """Starts a Wine program and leaves it running (its own session,
         output to log)."""
         out = open(log or self.log, "ab")
         try:
-            p = subprocess.Popen(["wine", *map(str, args)], stdin=subprocess.DEVNULL, stdout=out,
+            p = subprocess.Popen([self.loader, *map(str, args)], stdin=subprocess.DEVNULL, stdout=out,
                                  stderr=subprocess.STDOUT, env=self.env, cwd=cwd,
                                  start_new_session=True)
         finally:
@@ -470,7 +510,7 @@ class Driver:
         self.prefix = prefix
 
     def call(self, *args, timeout=30, check=True):
-        rc, out, err = run_bounded(["wine", str(DRIVER_EXE), *map(str, args)], timeout,
+        rc, out, err = run_bounded([self.prefix.loader, str(DRIVER_EXE), *map(str, args)], timeout,
                                    env=self.prefix.env)
         text = out.decode("utf-8", errors="replace").strip()
         # The JSON document is the driver's last line; programs that the
@@ -539,6 +579,23 @@ class Orlimo:
             self.wait_exit(10)
 
 
+_code_page_seen = None
+
+
+def _check_code_page(driver):
+    """The settings files and captions of these tests are GBK, as on the
+    Chinese desktops the program serves: a prefix whose ANSI code page is not
+    936 (the zh_CN.UTF-8 locale missing or not yet seen by the calling
+    process) would make them fail for the wrong reason, or pass by luck.
+    Checked once a run."""
+    global _code_page_seen
+    if _code_page_seen is None:
+        _code_page_seen = driver.call("acp")["acp"]
+    if _code_page_seen != 936:
+        raise HarnessError("Wine's ANSI code page is %s, not 936: is the zh_CN.UTF-8 locale there "
+                           "(locale -a)?" % _code_page_seen)
+
+
 class Environment:
     """What one test group runs in: a fresh prefix with its wineserver, the
     run's display, a stand-in portal and the stand-in browser's log."""
@@ -546,7 +603,7 @@ class Environment:
     def __init__(self, name, display=None):
         self.name = name
         self.display = display or shared_display()
-        base = Path(os.environ.get("ORLIMO_E2E_WORK", E2E_BUILD / "work"))
+        base = Path(os.environ.get("ORLIMO_E2E_WORK", E2E_BUILD / "work")) / ARCH
         base.mkdir(parents=True, exist_ok=True)
         self.folder = Path(tempfile.mkdtemp(prefix=re.sub(r"\W", "_", name) + ".", dir=base))
         self.prefix = Prefix(self.folder, self.display)
@@ -566,6 +623,7 @@ class Environment:
         self.prefix.create()
         self.prefix.env["ORLIMO_BROWSER_LOG"] = str(self.browser_log)
         self.prefix.start()
+        _check_code_page(self.driver)
         return self
 
     def stop(self):
@@ -803,9 +861,6 @@ def stop_shared_display():
 
 
 # --------------------------------------------------------------- test groups
-
-LOGS = E2E_BUILD / "logs"
-
 
 class GroupTestCase(unittest.TestCase):
     """A group of end-to-end tests sharing one fresh Environment: made in

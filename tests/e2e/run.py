@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Runs orlimo's end-to-end tests (tests/e2e/test_*.py) under Wine and Xvfb.
 
-    python3 tests/e2e/run.py [-k PATTERN] [--no-build] [--timeout SECONDS]
+    python3 tests/e2e/run.py [--arch i686|x86_64] [-k PATTERN] [--no-build] [--timeout SECONDS]
 
-Builds orlimo.exe, orlimo-driver.exe and menudump.dll first (unless
---no-build), runs every group in the order written in its file, and ends
+Tests one build: the i686 program in a 32-bit prefix or the x86_64 program
+in a 64-bit prefix (--arch; by default the first that this machine runs, as
+tools/wineprefix.sh arches tells). Builds orlimo.exe, orlimo-driver.exe and
+menudump.dll of that build first (unless --no-build), runs every group in the order written in its file, and ends
 with one line "e2e: N passed, N failed, N skipped". The exit status is 0
 only when nothing failed. Each test has a time limit (--test-timeout), and
 the whole run has one (--timeout); when one is reached, everything the run
@@ -18,6 +20,7 @@ import importlib
 import inspect
 import os
 import signal
+import subprocess
 import sys
 import threading
 import time
@@ -150,6 +153,8 @@ def summary(passed, failed, skipped):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--arch", choices=harness.ARCHES, help="the build to test (default: the first "
+                    "that this machine runs)")
     ap.add_argument("-k", dest="pattern", help="only tests whose id matches this shell pattern "
                     "(or contains this text)")
     ap.add_argument("--no-build", action="store_true", help="do not build before running")
@@ -160,6 +165,13 @@ def main():
 
     stream = sys.stdout
     t0 = time.monotonic()
+    try:
+        arch = harness.configure(opts.arch)
+    except (harness.HarnessError, IndexError, OSError, subprocess.SubprocessError) as e:
+        stream.write("e2e: no architecture to test: %s\n%s\n" % (e, summary(0, 1, 0)))
+        return 1
+    stream.write("e2e: the %s program in a %s prefix (%s)\n"
+                 % (arch, "32-bit" if arch == "i686" else "64-bit", harness.ORLIMO_EXE))
 
     def watchdog():
         stream.write("e2e: the run took longer than %d s; stopping everything it started\n" % opts.timeout)

@@ -14,6 +14,12 @@ const char kPerUser[] = "server=peruser\r\n";
 std::string PerUserName() { return GetLogonUserName() + ".config.properties"; }
 }  // namespace
 
+// Settings files are GBK text on the desktops the program serves; the tests
+// that read them mean something only under that code page.
+TEST(TestEnvironment, AnsiCodePageIsThatOfAChineseDesktop) {
+    EXPECT_EQ(GetACP(), 936u) << "Wine takes the code page from LANG/LC_ALL: zh_CN.UTF-8 missing?";
+}
+
 TEST(ResolveSettingsPath, PerUserFileWinsAndIsLeftAlone) {
     std::string dir = MakeScratchFolder("resolve");
     ASSERT_TRUE(WriteFileBytes(dir + "config.properties", kShared));

@@ -36,6 +36,7 @@
 //                             count, bytes (hex) and text; KEY is written
 //                             like HKLM\Software\Name or HKCU\Software\Name
 //   user                      the logged-on user name (GetUserNameW)
+//   acp                       the ANSI and OEM code pages
 //   cursor [X Y]              print (or set) the cursor position
 //   exec CMDLINE              WinExec(CMDLINE, SW_HIDE), as the program's
 //                             browser launches do (reference launches)
@@ -43,6 +44,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -388,6 +390,28 @@ bool RemoteCall(HANDLE proc, LPTHREAD_START_ROUTINE fn, const std::wstring* arg,
   return done;
 }
 
+// Base address of a module loaded in process pid, found by name in a module
+// snapshot. (A remote LoadLibraryW's handle cannot serve: it comes back as
+// the thread's exit code, which holds only 32 bits.)
+BYTE* RemoteModuleBase(DWORD pid, const wchar_t* name) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snap == INVALID_HANDLE_VALUE) {
+      Sleep(50);  // ERROR_BAD_LENGTH while the process loads a module
+      continue;
+    }
+    MODULEENTRY32W me;
+    ZeroMemory(&me, sizeof me);
+    me.dwSize = sizeof me;
+    BYTE* base = nullptr;
+    for (BOOL ok = Module32FirstW(snap, &me); ok && !base; ok = Module32NextW(snap, &me))
+      if (lstrcmpiW(me.szModule, name) == 0) base = me.modBaseAddr;
+    CloseHandle(snap);
+    return base;
+  }
+  return nullptr;
+}
+
 int DumpMenus() {
   DWORD pid = FramePid();
   if (!pid) return Fail(1, "no OrlimoMainFrame window");
@@ -405,8 +429,12 @@ int DumpMenus() {
   // kernel32 sits at the same address in every process of the prefix.
   auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
       GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW"));
-  DWORD remoteBase = 0;
-  if (!RemoteCall(proc, loadLibrary, &dll, 10000, &remoteBase) || !remoteBase) {
+  // Its exit code (the truncated handle) may be 0 for a module loaded at a
+  // 4 GiB boundary: only the snapshot tells whether the load worked.
+  DWORD truncated = 0;
+  BYTE* remoteBase = nullptr;
+  if (!RemoteCall(proc, loadLibrary, &dll, 10000, &truncated) ||
+      !(remoteBase = RemoteModuleBase(pid, L"menudump.dll"))) {
     CloseHandle(proc);
     return Fail(3, "LoadLibraryW of menudump.dll in the program failed");
   }
@@ -719,6 +747,10 @@ int Run(int argc, wchar_t** argv) {
     DWORD len = 512;
     if (!GetUserNameW(name, &len)) return Fail(3, "GetUserNameW failed");
     Print("{\"user\":" + Quote(name) + "}");
+    return 0;
+  }
+  if (cmd == L"acp") {
+    Print("{\"acp\":" + Num(GetACP()) + ",\"oemcp\":" + Num(GetOEMCP()) + "}");
     return 0;
   }
   if (cmd == L"cursor") {
