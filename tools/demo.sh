@@ -2,8 +2,12 @@
 # Runs orlimo.exe under Wine against the stand-in portal on 127.0.0.1.
 #
 #   tools/demo.sh [--no-wait] [--port N] [--interval MINUTES] [--reply KIND]
+#                 [--arch i686|x86_64]
 #
-# Builds the program if needed, starts the stand-in portal (tools/portal.py),
+# Installs what is missing (tools/setup.sh), builds the program if needed,
+# picks the build that this machine's Wine runs (the i686 program in a
+# 32-bit prefix where 32-bit programs run, else the x86_64 one in a 64-bit
+# prefix) and says which, starts the stand-in portal (tools/portal.py),
 # makes a fresh Wine prefix in build/demo/run, writes a config.properties
 # that points at the portal and starts orlimo.exe from a folder holding it,
 # as a user would for the first start. The program shows on $DISPLAY when
@@ -17,6 +21,7 @@
 #                    0 polls every second)
 #   --reply KIND     the portal's answer to every poll: text (default),
 #                    has, update, socket, silent, drip, ... (tools/portal.py)
+#   --arch A         run this build instead (i686 or x86_64)
 #
 # Without --no-wait it runs until Ctrl+C or until "退出" is chosen.
 set -uo pipefail
@@ -24,8 +29,8 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 DEMO=$ROOT/build/demo
 RUN=$DEMO/run
-BUILD=$ROOT/build/mingw-i686
-NO_WAIT=0 PORT=0 INTERVAL=1 REPLY=""
+NO_WAIT=0 PORT=0 INTERVAL=1 REPLY="" ARCH=""
+ARGS=("$@")
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -33,7 +38,8 @@ while [ $# -gt 0 ]; do
     --port) PORT=${2:?}; shift ;;
     --interval) INTERVAL=${2:?}; shift ;;
     --reply) REPLY=${2:?}; shift ;;
-    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --arch) ARCH=${2:?}; shift ;;
+    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -42,20 +48,45 @@ done
 say() { printf 'demo: %s\n' "$*"; }
 die() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
+# Install what is missing, then start again in a new shell (a process that
+# started before the zh_CN.UTF-8 locale existed cannot switch to it).
+if [ -z "${ORLIMO_SETUP_RAN:-}" ]; then
+  bash "$ROOT/tools/setup.sh" >/dev/null || die "setup failed (tools/setup.sh)"
+  ORLIMO_SETUP_RAN=1 exec bash "$ROOT/tools/demo.sh" "${ARGS[@]}"
+fi
+
 # shellcheck source=tools/wineprefix.sh
 . "$ROOT/tools/wineprefix.sh"
 
+# -- which build ------------------------------------------------------------
+if [ -z "$ARCH" ]; then
+  WHY=$(mktemp)
+  ARCH=$(orlimo_arches 2>"$WHY" | head -n1)
+  if [ "$ARCH" = i686 ]; then
+    say "this machine runs 32-bit programs: the i686 build, in a 32-bit Wine prefix"
+  else
+    say "$(cat "$WHY")"
+    say "so: the x86_64 build, in a 64-bit Wine prefix"
+  fi
+  rm -f "$WHY"
+else
+  say "the $ARCH build, as asked"
+fi
+case "$ARCH" in i686|x86_64) ;; *) die "unknown build $ARCH (i686 or x86_64)" ;; esac
+export ORLIMO_ARCH=$ARCH
+BUILD=$ROOT/build/mingw-$ARCH
+
 # -- build ------------------------------------------------------------------
+mkdir -p "$DEMO"
 if [ ! -f "$BUILD/build.ninja" ]; then
-  say "configuring the i686 build"
-  (cd "$ROOT" && cmake --preset mingw-i686 >/dev/null) || die "cmake configure failed"
+  say "configuring the $ARCH build"
+  (cd "$ROOT" && cmake --preset "mingw-$ARCH" >/dev/null) || die "cmake configure failed"
 fi
 say "building orlimo.exe and the test driver"
-(cd "$ROOT" && cmake --build --preset mingw-i686 --target orlimo orlimo-driver menudump >"$DEMO.build.log" 2>&1) ||
+(cd "$ROOT" && cmake --build --preset "mingw-$ARCH" --target orlimo orlimo-driver menudump >"$DEMO.build.log" 2>&1) ||
   { tail -30 "$DEMO.build.log" >&2; die "build failed (log: $DEMO.build.log)"; }
 rm -f "$DEMO.build.log"
 
-mkdir -p "$DEMO"
 XVFB_PID="" PORTAL_PID="" ORLIMO_PID="" PREFIX_UP=0
 
 cleanup() {
@@ -114,7 +145,7 @@ eval "$(orlimo_prefix_env "$RUN")"
 orlimo_prefix_start "$RUN"
 PREFIX_UP=1
 
-driver() { timeout 60 wine "$BUILD/orlimo-driver.exe" "$@" </dev/null 2>/dev/null; }
+driver() { timeout 60 "$WINELOADER" "$BUILD/orlimo-driver.exe" "$@" </dev/null 2>/dev/null; }
 
 # -- the program ------------------------------------------------------------
 SETUP=$WINEPREFIX/drive_c/setup
@@ -124,13 +155,13 @@ printf 'server=127.0.0.1\r\nuser_id=1\r\ninterval_time=%s\r\nserver_port=%s\r\nb
   "$INTERVAL" "$PORT" "$PORT" "$PORT" | iconv -f UTF-8 -t GBK >"$SETUP/config.properties" ||
   die "cannot write config.properties"
 say "starting orlimo.exe from c:\\setup (config.properties: server 127.0.0.1, port $PORT, interval $INTERVAL)"
-(cd "$SETUP" && exec setsid wine "$SETUP/orlimo.exe" </dev/null >"$DEMO/orlimo.log" 2>&1) &
+(cd "$SETUP" && exec setsid "$WINELOADER" "$SETUP/orlimo.exe" </dev/null >"$DEMO/orlimo.log" 2>&1) &
 ORLIMO_PID=$!
 
 if ! driver wait-tray 30000 >"$DEMO/tray.json"; then
   die "no tray icon after 30 s (program output: $DEMO/orlimo.log)"
 fi
-say "tray icon is up: $(cat "$DEMO/tray.json")"
+say "tray icon of the $ARCH program is up: $(cat "$DEMO/tray.json")"
 say "portal log:  $DEMO/portal.log"
 say "browser log: $ORLIMO_BROWSER_LOG"
 

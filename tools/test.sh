@@ -1,30 +1,53 @@
 #!/usr/bin/env bash
 # Runs every test tier of orlimo and ends with one "N passed, N failed" line:
-#   1. unit  - the portable core, native (GoogleTest through CTest)
-#   2. win   - the Win32 adapters under Wine (GoogleTest, cross-compiled)
-#   3. e2e   - the real orlimo.exe under Wine and Xvfb
+#   build - the program of each architecture (i686, x86_64) builds free of
+#           warnings and imports only DLLs that ship with Windows; the i686
+#           program keeps to its size budget
+#   unit  - the portable core, native (GoogleTest through CTest)
+#   win   - the Win32 adapters under Wine (GoogleTest, cross-compiled)
+#   e2e   - the real orlimo.exe under Wine and Xvfb
+# The win and e2e tiers run the i686 build in a 32-bit prefix and the x86_64
+# build in a 64-bit prefix, each where this machine's Wine can run it: some
+# machines cannot execute 32-bit programs at all, and there only the x86_64
+# build runs (the line before the last says which ran and why).
+# A tier that runs no test counts as failed.
 # Installs what is missing first (tools/setup.sh), then builds.
-# Usage: tools/test.sh [--tier unit|win|e2e]...
+# Usage: tools/test.sh [--tier build|unit|win|e2e]...
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
 tiers=()
+args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
-    --tier) tiers+=("$2"); shift 2 ;;
-    *) echo "usage: $0 [--tier unit|win|e2e]..." >&2; exit 2 ;;
+    --tier) tiers+=("${2:-}"); shift 2 || shift ;;
+    *) echo "usage: $0 [--tier build|unit|win|e2e]..." >&2; exit 2 ;;
   esac
 done
-[ ${#tiers[@]} -eq 0 ] && tiers=(unit win e2e)
+[ ${#tiers[@]} -eq 0 ] && tiers=(build unit win e2e)
 want() { local t; for t in "${tiers[@]}"; do [ "$t" = "$1" ] && return 0; done; return 1; }
 
-bash tools/setup.sh || { echo "setup failed"; exit 1; }
+# Install what is missing, then start again in a new shell: a process that
+# started before the zh_CN.UTF-8 locale existed cannot switch to it later
+# (the C library keeps the locale archive it found at its first look).
+if [ -z "${ORLIMO_SETUP_RAN:-}" ]; then
+  bash tools/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+  ORLIMO_SETUP_RAN=1 exec bash "$ROOT/tools/test.sh" "${args[@]}"
+fi
+
+# shellcheck source=tools/wineprefix.sh
+source tools/wineprefix.sh
+mkdir -p build/logs
+mapfile -t arches < <(orlimo_arches 2>build/logs/arches.txt)
+no32=$(cat build/logs/arches.txt)
 
 passed=0; failed=0
-count() {  # name passed failed
-  echo "== $1: $2 passed, $3 failed"
-  passed=$((passed + $2)); failed=$((failed + $3))
+count() {  # name passed failed; a tier that ran nothing counts as failed
+  local p=$2 f=$3
+  if [ $((p + f)) -eq 0 ]; then echo "$1: no test ran"; f=1; fi
+  echo "== $1: $p passed, $f failed"
+  passed=$((passed + p)); failed=$((failed + f))
 }
 # Counts from a GoogleTest log: "[  PASSED  ] N" and "[  FAILED  ] N tests".
 gtest_counts() {
@@ -38,98 +61,119 @@ build() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
 }
 
-mkdir -p build/logs
+# DLLs that ship with every Windows the program supports.
+SYSTEM_DLLS=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
+  shell32.dll shlwapi.dll user32.dll version.dll wininet.dll "
+SIZE_BUDGET_I686=$((300 * 1024))
+
+# check_program ARCH: the program's own build, its warnings, imports and size.
+check_program() {
+  local arch=$1 log=build/logs/build-$1.log exe=build/mingw-$1/orlimo.exe p=0 f=0 dll bad=""
+  if ! build "mingw-$arch" >"$log" 2>&1; then
+    tail -n 30 "$log"; echo "the $arch build failed"; count "build-$arch" 0 1; return 1
+  fi
+  if grep -q 'warning:' "$log"; then
+    grep 'warning:' "$log" | head; echo "the $arch build has warnings"; f=$((f + 1))
+  else p=$((p + 1)); fi
+  for dll in $("$arch-w64-mingw32-objdump" -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
+    case "$SYSTEM_DLLS" in *" $dll "*) ;; *) bad="$bad $dll" ;; esac
+  done
+  if [ -n "$bad" ]; then echo "$exe imports DLLs that Windows does not ship:$bad"; f=$((f + 1))
+  else p=$((p + 1)); fi
+  if [ "$arch" = i686 ]; then
+    local size; size=$(stat -c %s "$exe")
+    if [ "$size" -gt "$SIZE_BUDGET_I686" ]; then
+      echo "$exe: $size bytes, over its budget of $SIZE_BUDGET_I686"; f=$((f + 1))
+    else p=$((p + 1)); fi
+  fi
+  count "build-$arch" "$p" "$f"
+  [ "$f" -eq 0 ]
+}
+
+# Which builds this run can test under Wine.
+wine_arches=()
+if want build || want win || want e2e; then
+  for arch in i686 x86_64; do
+    ok=1
+    check_program "$arch" || ok=0
+    runs=0; for a in "${arches[@]}"; do [ "$a" = "$arch" ] && runs=1; done
+    if [ "$runs" = 1 ] && want win; then
+      if ! { cmake --preset "mingw-$arch-tests" >/dev/null &&
+             cmake --build --preset "mingw-$arch-tests" -j2 --target win_tests; } \
+             >"build/logs/build-$arch-tests.log" 2>&1; then
+        tail -n 30 "build/logs/build-$arch-tests.log"; count "build-$arch-tests" 0 1; ok=0
+      fi
+    fi
+    [ "$runs" = 1 ] && [ "$ok" = 1 ] && wine_arches+=("$arch")
+  done
+fi
+
 if want unit; then
   if build native >build/logs/build-native.log 2>&1; then
     ctest --preset native --output-on-failure 2>&1 | tee build/logs/unit.log | tail -n 3
-    p=$(grep -oE '[0-9]+ tests passed' build/logs/unit.log | grep -oE '^[0-9]+' || true)
-    total=$(grep -oE 'out of [0-9]+' build/logs/unit.log | grep -oE '[0-9]+$' || true)
-    p=${p:-0}; total=${total:-0}
     # ctest prints "100% tests passed, 0 tests failed out of N"
-    f=$(grep -oE '[0-9]+ tests failed' build/logs/unit.log | grep -oE '^[0-9]+' || echo 0)
-    p=$((total - f))
-    count unit "$p" "$f"
+    total=$(grep -oE 'out of [0-9]+' build/logs/unit.log | grep -oE '[0-9]+$' || true)
+    f=$(grep -oE '[0-9]+ tests failed' build/logs/unit.log | grep -oE '^[0-9]+' || true)
+    total=${total:-0}; f=${f:-0}
+    count unit $((total - f)) "$f"
   else
     tail -n 30 build/logs/build-native.log; count unit 0 1
   fi
 fi
 
-if want win || want e2e; then
-  if ! { build mingw-i686 && cmake --preset mingw-i686-tests >/dev/null &&
-         cmake --build --preset mingw-i686-tests -j2 --target win_tests; } >build/logs/build-i686.log 2>&1; then
-    tail -n 30 build/logs/build-i686.log; echo "i686 build failed"; count build 0 1
-    tiers=(unit)
-  fi
-  # The 64-bit build must stay free of warnings; it is built, not run.
-  if build mingw-x86_64 >build/logs/build-x86_64.log 2>&1; then
-    if grep -q 'warning:' build/logs/build-x86_64.log; then
-      grep 'warning:' build/logs/build-x86_64.log | head; count x86_64-build 0 1
-    fi
-  else
-    tail -n 30 build/logs/build-x86_64.log; count x86_64-build 0 1
-  fi
-fi
-
 if want win; then
-  source tools/wineprefix.sh
-  WDIR=build/wintest
-  rm -rf "$WDIR"; mkdir -p "$WDIR"
-  if orlimo_prefix_template >/dev/null && orlimo_prefix_new "$WDIR" >/dev/null; then
-    (
-      eval "$(orlimo_prefix_env "$WDIR")"
-      disp=:$((70 + RANDOM % 20))
-      Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-      xpid=$!
-      export DISPLAY=$disp
-      orlimo_prefix_start "$WDIR" >/dev/null 2>&1
-      timeout 600 wine build/mingw-i686-tests/win_tests.exe --gtest_color=no </dev/null >build/logs/win.log 2>&1
-      orlimo_prefix_stop "$WDIR" >/dev/null 2>&1
-      kill "$xpid" 2>/dev/null
-    )
-    grep -E '^\[  FAILED  \]|: Failure$' build/logs/win.log | head -20
-    read -r p f < <(gtest_counts build/logs/win.log)
-    [ "$p" = 0 ] && [ "$f" = 0 ] && { tail -n 20 build/logs/win.log; f=1; }
-    count win "$p" "$f"
-  else
-    echo "could not make a Wine prefix"; count win 0 1
-  fi
-
-  # The same tests, built for x86_64, in a 64-bit prefix of their own.
-  if [ -f build/mingw-x86_64/win_tests.exe ]; then
-    W64=$ROOT/build/wintest64
-    rm -rf "$W64"; mkdir -p "$W64/home"
-    (
-      export HOME=$W64/home WINEPREFIX=$W64/prefix WINEARCH=win64 WINEDEBUG=-all
-      export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-      disp=:$((50 + RANDOM % 10))
-      Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-      xpid=$!
-      export DISPLAY=$disp
-      timeout 180 wineboot -i </dev/null >/dev/null 2>&1
-      timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-        </dev/null >/dev/null 2>&1
-      timeout 600 wine build/mingw-x86_64/win_tests.exe --gtest_color=no </dev/null >build/logs/win64.log 2>&1
-      timeout 30 wineserver -k >/dev/null 2>&1
-      kill "$xpid" 2>/dev/null
-    )
-    grep -E '^\[  FAILED  \]|: Failure$' build/logs/win64.log | head -20
-    read -r p f < <(gtest_counts build/logs/win64.log)
-    [ "$p" = 0 ] && [ "$f" = 0 ] && { tail -n 20 build/logs/win64.log; f=1; }
-    count win64 "$p" "$f"
-  fi
+  for arch in "${wine_arches[@]}"; do
+    dir=$ROOT/build/wintest-$arch log=build/logs/win-$arch.log
+    rm -rf "$dir"; mkdir -p "$dir"; : >"$log"
+    if ORLIMO_ARCH=$arch orlimo_prefix_new "$dir" >/dev/null; then
+      (
+        eval "$(orlimo_prefix_env "$dir")"
+        orlimo_xvfb "$dir" || exit 1
+        orlimo_prefix_start "$dir" >/dev/null 2>&1
+        timeout -k 10 600 "$WINELOADER" "build/mingw-$arch-tests/win_tests.exe" --gtest_color=no \
+          </dev/null >"$log" 2>&1
+        orlimo_prefix_stop "$dir" >/dev/null 2>&1
+        kill "$XVFB_PID" 2>/dev/null
+      )
+      grep -E '^\[  FAILED  \]|: Failure$' "$log" | head -20
+      read -r p f < <(gtest_counts "$log")
+      [ "$p" = 0 ] && [ "$f" = 0 ] && tail -n 20 "$log"
+      count "win-$arch" "$p" "$f"
+    else
+      echo "could not make a Wine prefix for $arch"; count "win-$arch" 0 1
+    fi
+  done
 fi
 
 if want e2e; then
-  timeout 3600 python3 tests/e2e/run.py </dev/null 2>&1 | tee build/logs/e2e.log | tail -n 40
-  line=$(grep -E '^(e2e: )?[0-9]+ passed, [0-9]+ failed' build/logs/e2e.log | tail -1)
-  if [ -n "$line" ]; then
-    p=$(echo "$line" | grep -oE '[0-9]+ passed' | grep -oE '[0-9]+')
-    f=$(echo "$line" | grep -oE '[0-9]+ failed' | grep -oE '[0-9]+')
-    count e2e "$p" "$f"
-  else
-    count e2e 0 1
-  fi
+  for arch in "${wine_arches[@]}"; do
+    log=build/logs/e2e-$arch.log
+    timeout -k 10 3600 python3 tests/e2e/run.py --arch "$arch" </dev/null 2>&1 | tee "$log" | tail -n 40
+    line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
+    if [ -n "$line" ]; then
+      p=$(echo "$line" | grep -oE '[0-9]+ passed' | grep -oE '[0-9]+')
+      f=$(echo "$line" | grep -oE '[0-9]+ failed' | grep -oE '[0-9]+')
+      count "e2e-$arch" "$p" "$f"
+    else
+      count "e2e-$arch" 0 1
+    fi
+  done
 fi
 
+# Which builds ran under Wine, and why one did not.
+if want win || want e2e; then
+  line="" why=""
+  for arch in i686 x86_64; do
+    case " ${wine_arches[*]} " in
+      *" $arch "*)
+        line="${line:+$line and }$arch (in a $([ $arch = i686 ] && echo 32 || echo 64)-bit prefix)" ;;
+      *)
+        if [ "$arch" = i686 ] && [ -n "$no32" ]; then why="$why; $arch did not run: $no32"
+        else why="$why; $arch did not run: its build failed"; fi ;;
+    esac
+  done
+  if want e2e; then label="end to end"; else label="Win32 tests"; fi
+  echo "$label: ${line:-nothing}$why"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
