@@ -42,18 +42,34 @@ void Poller::OnTimer(int id) {
 }
 
 void Poller::OnPollTick() {
+    if (stopped_) return;
     Increment(&g_nPollSeconds);
     // interval_time may be INT32_MIN and the quotient negative: 64-bit math.
     const int64_t remaining = int64_t{settings_.interval_time} - int64_t{g_nPollSeconds / 60};
     if (remaining > 0) return;
+    // Due while the last query has not answered: no second query. The tick
+    // still counts, so the poll is made on the first tick after the answer.
+    if (fetching_) return;
     g_nPollSeconds = 0;
 
-    const std::optional<std::string> reply = host_.FetchUrlText(NotifyQueryUrl(settings_));
-    if (!reply) return;  // reading the body failed: act on nothing
+    fetching_ = true;
+    if (!host_.StartFetch(NotifyQueryUrl(settings_))) {
+        fetching_ = false;
+        ActOnReply(kNoSocket);
+    }
+}
 
-    // Every branch finishes its own state changes before a modal prompt,
-    // which may re-enter OnTimer; nothing is touched after the prompt returns.
-    switch (FindReplyMark(*reply)) {
+void Poller::OnFetchResult(const std::optional<std::string>& reply) {
+    if (!fetching_ || stopped_) return;  // nothing asked, or exit has begun
+    fetching_ = false;                   // the next due tick may poll again
+    if (!reply) return;                  // reading the body failed: act on nothing
+    ActOnReply(*reply);
+}
+
+void Poller::ActOnReply(const std::string& reply) {
+    // Every branch finishes its state changes before a modal prompt, inside
+    // which ticks and results go on; only prompt_open_ is touched after it.
+    switch (FindReplyMark(reply)) {
         case ReplyMark::Socket:
             host_.SetTrayIcon(kIconWhite, TrayTip::NetFault);
             m_bNetFault = 1;
@@ -68,7 +84,13 @@ void Poller::OnPollTick() {
                 host_.StartBlinkTimer();
                 m_bBlinking = 1;
             }
-            host_.ShowNewMessagePrompt();
+            // One prompt at most: while it is open, further news only keeps
+            // the icon blinking (nested prompts would pile up without end).
+            if (!prompt_open_) {
+                prompt_open_ = true;
+                host_.ShowNewMessagePrompt();
+                prompt_open_ = false;
+            }
             break;
         case ReplyMark::Update:
             if (m_bUpdatePrompted == 0) {

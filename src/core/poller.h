@@ -18,17 +18,24 @@ constexpr int kIconWhite = 134;
 
 enum class TrayTip { Normal, NetFault, NewMessage };  // "短消息通知", "消息通知:网络故障!", "您有新消息!"
 
+// The result of a query that could not be made.
+inline const char kNoSocket[] = "no socket.";
+
 class PollerHost {
 public:
     virtual ~PollerHost() = default;
-    // The reply text, "no socket." when the query could not be made, or
-    // nothing when reading the body failed.
-    virtual std::optional<std::string> FetchUrlText(const std::string& url) = 0;
+    // Starts the query beside the user interface and returns at once. When it
+    // returns true, the result comes back later through Poller::OnFetchResult,
+    // exactly once: the reply text, "no socket." when the query could not be
+    // made, or nothing when reading the body failed. False when no query
+    // could be started (nothing comes back; the poll counts as "no socket.").
+    virtual bool StartFetch(const std::string& url) = 0;
     virtual void SetTrayIcon(int icon_id, TrayTip tip) = 0;
     virtual void StartBlinkTimer() = 0;
     virtual void StopBlinkTimer() = 0;
-    virtual void ShowNewMessagePrompt() = 0;  // modal
-    virtual void ShowUpdatePrompt() = 0;      // modal
+    // Modal: ticks and fetch results go on being delivered while they are open.
+    virtual void ShowNewMessagePrompt() = 0;
+    virtual void ShowUpdatePrompt() = 0;
     virtual void ShowOtherTimerMessage() = 0; // "other timer!"
 };
 
@@ -43,8 +50,16 @@ public:
     Poller(PollerHost& host, const Settings& settings) : host_(host), settings_(settings) {}
 
     void OnTimer(int id);
+    // Counts the tick; when a poll is due and no query is running, starts one.
     void OnPollTick();
     void OnBlinkTick();
+    // The result of the query that OnPollTick started.
+    void OnFetchResult(const std::optional<std::string>& reply);
+    // Exit has begun: no query is started and no result is acted on any more.
+    void Stop() { stopped_ = true; }
+
+    bool FetchRunning() const { return fetching_; }
+    bool MessagePromptOpen() const { return prompt_open_; }
 
     // Called by the new-message prompt's "查看".
     void ClearMessagePending() { g_bMessagePending = 0; }
@@ -57,8 +72,13 @@ public:
     int32_t m_bUpdatePrompted = 0;
 
 private:
+    void ActOnReply(const std::string& reply);
+
     PollerHost& host_;
     const Settings& settings_;
+    bool fetching_ = false;     // a query was started and has not answered yet
+    bool prompt_open_ = false;  // the new-message prompt is open
+    bool stopped_ = false;
 };
 
 // Collects a reply body into at most 100 lines, each followed by "\r\n",

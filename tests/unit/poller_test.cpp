@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <deque>
 #include <functional>
@@ -27,8 +28,11 @@ std::string TipName(TrayTip tip) {
 // Records every call; replies come from a script (a missing one is "").
 class FakeHost : public PollerHost {
 public:
-    std::optional<std::string> FetchUrlText(const std::string& url) override {
+    bool StartFetch(const std::string& url) override {
         urls.push_back(url);
+        return start_ok;
+    }
+    std::optional<std::string> NextReply() {
         if (replies.empty()) return std::string();
         std::optional<std::string> r = replies.front();
         replies.pop_front();
@@ -49,6 +53,7 @@ public:
     }
     void ShowOtherTimerMessage() override { events.push_back("other timer"); }
 
+    bool start_ok = true;
     std::deque<std::optional<std::string>> replies;
     std::vector<std::string> urls;
     Events events;
@@ -71,6 +76,14 @@ std::ostream& operator<<(std::ostream& os, const Flags& f) {
 
 Flags FlagsOf(const Poller& p) {
     return {p.g_bMessagePending, p.m_bBlinking, p.m_bNetFault, p.m_bUpdatePrompted};
+}
+
+// One poll-timer tick; a query it starts is answered at once with the next
+// scripted reply, as the frame's message loop would deliver it.
+void Tick(Poller& p, FakeHost& host) {
+    const size_t before = host.urls.size();
+    p.OnTimer(kPollTimerId);
+    if (host.urls.size() != before) p.OnFetchResult(host.NextReply());
 }
 
 void SetFlags(Poller* p, const Flags& f) {
@@ -138,7 +151,7 @@ std::vector<int> PollTicks(int32_t interval, int ticks) {
     std::vector<int> polled;
     for (int t = 1; t <= ticks; ++t) {
         const size_t before = host.urls.size();
-        p.OnTimer(kPollTimerId);
+        Tick(p, host);
         if (host.urls.size() != before) polled.push_back(t);
     }
     return polled;
@@ -174,10 +187,10 @@ TEST(PollerTimer, QueryFollowsCurrentSettings) {
     s.user_id = -5;
     s.interval_time = 0;
     Poller p(host, s);
-    p.OnPollTick();
+    Tick(p, host);
     s.server_port = 8080;
     s.user_id = 9;
-    p.OnPollTick();
+    Tick(p, host);
     EXPECT_EQ(host.urls, (std::vector<std::string>{
                              "http://h/velsa/home/notifyMsg.jsp?usr_id=-5&ver=1",
                              "http://h:8080/velsa/home/notifyMsg.jsp?usr_id=9&ver=1"}));
@@ -224,8 +237,8 @@ TEST(PollerReply, StateTable) {
         Poller p(host, s);
         SetFlags(&p, c.before);
         p.g_nPollSeconds = 5;
-        host.replies.push_back(c.reply);
         p.OnPollTick();
+        p.OnFetchResult(c.reply);
         EXPECT_EQ(host.urls.size(), 1u);
         EXPECT_EQ(p.g_nPollSeconds, 0);
         EXPECT_EQ(host.events, c.events);
@@ -239,7 +252,7 @@ TEST(PollerBlink, AlternatesUntilViewed) {
     s.interval_time = 0;
     Poller p(host, s);
     host.replies.push_back("\r\nhas\r\n");
-    p.OnTimer(kPollTimerId);
+    Tick(p, host);
     host.events.clear();
     p.OnTimer(kBlinkTimerId);  // phase 1
     p.OnTimer(kBlinkTimerId);  // phase 2
@@ -256,23 +269,81 @@ TEST(PollerBlink, AlternatesUntilViewed) {
     EXPECT_EQ(p.g_nBlinkPhase, 5);
 }
 
-TEST(PollerReentry, PollInsideTheMessagePrompt) {
+// ---- queries beside the user interface ----
+
+TEST(PollerFetch, DueTicksWhileAQueryRunsStartNoSecondOne) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 1;
+    Poller p(host, s);
+    for (int t = 1; t <= 125; ++t) p.OnTimer(kPollTimerId);  // tick 120 fell due meanwhile
+    EXPECT_EQ(host.urls.size(), 1u);
+    EXPECT_TRUE(p.FetchRunning());
+    EXPECT_EQ(p.g_nPollSeconds, 65);  // the ticks went on counting
+
+    p.OnFetchResult(std::string("no socket."));  // late, but acted on as ever
+    EXPECT_EQ(host.events, (Events{"icon 134 NetFault"}));
+    p.OnFetchResult(std::string("ok"));  // nothing was asked: ignored
+    EXPECT_EQ(FlagsOf(p), (Flags{0, 0, 1, 0}));
+
+    p.OnTimer(kPollTimerId);  // the first tick after the answer polls
+    EXPECT_EQ(host.urls.size(), 2u);
+    EXPECT_EQ(p.g_nPollSeconds, 0);
+
+    p.OnFetchResult(std::nullopt);  // the body failed: acts on nothing
+    host.start_ok = false;          // no query can be started: "no socket." at once
+    host.events.clear();
+    for (int t = 1; t <= 60; ++t) p.OnTimer(kPollTimerId);
+    EXPECT_EQ(host.urls.size(), 3u);
+    EXPECT_FALSE(p.FetchRunning());
+    EXPECT_EQ(host.events, (Events{"icon 134 NetFault"}));
+}
+
+TEST(PollerFetch, ResultAfterExitBeganIsNotActedOn) {
     FakeHost host;
     Settings s;
     s.interval_time = 0;
     Poller p(host, s);
-    host.replies = {std::string("xhas"), std::string("xhas"), std::string("plain")};
-    int depth = 0;
-    host.on_message_prompt = [&] {
-        // The prompt's modal loop dispatches the poll timer: two nested polls.
-        if (++depth <= 2) p.OnTimer(kPollTimerId);
-    };
     p.OnTimer(kPollTimerId);
-    EXPECT_EQ(host.urls.size(), 3u);
-    EXPECT_EQ(host.events, (Events{"start", "message prompt",   // outer poll
-                                   "message prompt",            // nested "has": no second start
-                                   "stop", "icon 133 Normal"}));  // innermost plain reply
-    EXPECT_EQ(FlagsOf(p), (Flags{1, 0, 0, 0}));  // consistent after all prompts closed
+    p.Stop();
+    p.OnFetchResult(std::string("\r\nhas\r\n"));
+    p.OnTimer(kPollTimerId);
+    EXPECT_EQ(host.urls.size(), 1u);
+    EXPECT_TRUE(host.events.empty());
+    EXPECT_EQ(FlagsOf(p), (Flags{0, 0, 0, 0}));
+}
+
+TEST(PollerPrompt, OneNewMessagePromptAtMost) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 0;
+    Poller p(host, s);
+    int open = 0, most_open = 0;
+    host.on_message_prompt = [&] {
+        most_open = std::max(most_open, ++open);
+        // The prompt's modal loop goes on delivering ticks and answers:
+        // twenty seconds of a portal that keeps saying "has".
+        for (int i = 0; i < 20; ++i) {
+            host.replies.push_back(std::string("xhas"));
+            Tick(p, host);
+            p.OnTimer(kBlinkTimerId);
+        }
+        --open;
+    };
+    host.replies.push_back(std::string("\r\nhas\r\n"));
+    Tick(p, host);
+    EXPECT_EQ(most_open, 1);
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message prompt"), 1);
+    EXPECT_EQ(host.urls.size(), 21u);  // the polls went on inside the prompt
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "icon 134 NewMessage"), 10);
+    EXPECT_EQ(FlagsOf(p), (Flags{1, 1, 0, 0}));
+    EXPECT_FALSE(p.MessagePromptOpen());
+
+    // Closed, the next "has" opens one again.
+    host.on_message_prompt = nullptr;
+    host.replies.push_back(std::string("xhas"));
+    Tick(p, host);
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message prompt"), 2);
 }
 
 TEST(PollerReentry, UpdatePromptShownOnceEvenWhenNested) {
@@ -282,10 +353,10 @@ TEST(PollerReentry, UpdatePromptShownOnceEvenWhenNested) {
     Poller p(host, s);
     host.replies = {std::string("x update"), std::string("x update"), std::string("no socket.")};
     host.on_update_prompt = [&] {
-        p.OnTimer(kPollTimerId);
-        p.OnTimer(kPollTimerId);
+        Tick(p, host);
+        Tick(p, host);
     };
-    p.OnTimer(kPollTimerId);
+    Tick(p, host);
     EXPECT_EQ(host.events, (Events{"update prompt", "icon 134 NetFault"}));
     EXPECT_EQ(FlagsOf(p), (Flags{0, 0, 1, 1}));
 }
