@@ -1,6 +1,5 @@
 #include "win/fetch.h"
 
-#include <windows.h>
 #include <wininet.h>
 
 #include "core/poller.h"
@@ -9,36 +8,57 @@ namespace orlimo {
 
 namespace {
 
-// Workers whose caller gave up on them and that have not ended yet. Wine's
-// WinINet may stay blocked in a call even after its handles were closed;
-// while one such worker lingers, no new one is started (the poll counts as
-// "no socket."), so a server that never answers cannot pile up threads.
-LONG g_lingering_workers = 0;
+// The thread of the newest fetch and its "done" event, kept until the
+// worker is seen to be done, so that at most one fetch thread is at work in
+// the process. (Done means past its last WinINet call; the thread itself
+// may take a moment more to end.)
+HANDLE g_worker = nullptr;
+HANDLE g_worker_done = nullptr;
+
+bool WorkerAlive() {
+    if (!g_worker) return false;
+    HANDLE either[] = {g_worker, g_worker_done};
+    if (WaitForMultipleObjects(g_worker_done ? 2 : 1, either, FALSE, 0) == WAIT_TIMEOUT) return true;
+    CloseHandle(g_worker);
+    if (g_worker_done) CloseHandle(g_worker_done);
+    g_worker = g_worker_done = nullptr;
+    return false;
+}
+
+}  // namespace
 
 // Shared between the caller and the worker that makes the WinINet calls.
-// The caller owns the deadline: when it passes, it closes the handles
+// The caller owns the deadline: when it gives up, it closes the handles
 // (which makes a blocked call return) and leaves; whoever finishes last
 // frees the state.
 struct FetchState {
     std::string url;
+    HWND notify = nullptr;
+    UINT message = 0;
+    unsigned number = 0;
+    HANDLE done = nullptr;  // set when the worker no longer touches the reply
     CRITICAL_SECTION lock;
     HINTERNET session = nullptr;
     HINTERNET request = nullptr;
     bool abandoned = false;
-    bool opened = false;     // the request was opened
-    bool read_ok = false;    // the body was read to its end or to the caps
-    bool lingering = false;  // counted in g_lingering_workers
+    bool opened = false;   // the request was opened
+    bool read_ok = false;  // the body was read to its end or to the caps
     bool worker_done = false;
     ReplyText reply;
     LONG refs = 2;
 
-    FetchState() { InitializeCriticalSection(&lock); }
-    ~FetchState() { DeleteCriticalSection(&lock); }
-
+    FetchState() {
+        InitializeCriticalSection(&lock);
+        done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~FetchState() {
+        if (done) CloseHandle(done);
+        DeleteCriticalSection(&lock);
+    }
     void Release() {
         if (InterlockedDecrement(&refs) == 0) delete this;
     }
-    // Closes what is still open; safe to call from either side, any number of times.
+    // Closes what is still open; safe from either side, any number of times.
     void CloseHandles() {
         EnterCriticalSection(&lock);
         if (request) InternetCloseHandle(request);
@@ -54,12 +74,14 @@ struct FetchState {
     }
 };
 
+namespace {
+
 DWORD WINAPI FetchWorker(LPVOID param) {
     FetchState* st = static_cast<FetchState*>(param);
     HINTERNET session = InternetOpenA("orlimo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     EnterCriticalSection(&st->lock);
-    if (st->abandoned) {
-        if (session) InternetCloseHandle(session);
+    if (st->abandoned && session) {
+        InternetCloseHandle(session);
         session = nullptr;
     }
     st->session = session;
@@ -83,11 +105,7 @@ DWORD WINAPI FetchWorker(LPVOID param) {
                 DWORD got = 0;
                 if (!InternetReadFile(request, buffer, sizeof(buffer), &got)) break;
                 if (st->Abandoned()) break;
-                if (got == 0) {
-                    st->read_ok = true;
-                    break;
-                }
-                if (!st->reply.Feed(buffer, got)) {
+                if (got == 0 || !st->reply.Feed(buffer, got)) {
                     st->read_ok = true;
                     break;
                 }
@@ -96,59 +114,70 @@ DWORD WINAPI FetchWorker(LPVOID param) {
     }
     st->CloseHandles();
     EnterCriticalSection(&st->lock);
-    if (st->lingering) InterlockedDecrement(&g_lingering_workers);
-    st->lingering = false;
     st->worker_done = true;
+    const bool tell = st->notify && !st->abandoned;
     LeaveCriticalSection(&st->lock);
+    SetEvent(st->done);
+    if (tell) PostMessageW(st->notify, st->message, st->number, 0);
     st->Release();
     return 0;
 }
 
 }  // namespace
 
-std::optional<std::string> CUrlTextFetcher::FetchUrlText(std::string url) {
-    if (InterlockedCompareExchange(&g_lingering_workers, 0, 0) > 0) return std::string(kNoSocket);
+CUrlTextFetcher::~CUrlTextFetcher() {
+    if (state_) Finish();
+}
+
+bool CUrlTextFetcher::Start(std::string url, HWND notify, UINT message) {
+    if (state_ || WorkerAlive()) return false;
     FetchState* st = new FetchState;
     st->url = std::move(url);
-    HANDLE thread = CreateThread(nullptr, 256 * 1024, &FetchWorker, st, 0, nullptr);
+    st->notify = notify;
+    st->message = message;
+    st->number = ++number_;
+    // A small stack: the worker needs little, and a lingering one costs less.
+    HANDLE thread = st->done ? CreateThread(nullptr, 256 * 1024, &FetchWorker, st,
+                                            STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)
+                             : nullptr;
     if (!thread) {
-        st->Release();
-        st->Release();
-        return std::string(kNoSocket);
+        delete st;
+        return false;
     }
-    DWORD wait = WaitForSingleObject(thread, kFetchDeadlineMs);
-    bool finished = wait == WAIT_OBJECT_0;
-    if (!finished) {
-        EnterCriticalSection(&st->lock);
-        st->abandoned = true;
-        LeaveCriticalSection(&st->lock);
-        st->CloseHandles();
-        finished = WaitForSingleObject(thread, kFetchCloseGraceMs) == WAIT_OBJECT_0;
-        if (!finished) {
-            EnterCriticalSection(&st->lock);
-            // The worker may have ended between the wait and here.
-            if (!st->worker_done) {
-                st->lingering = true;
-                InterlockedIncrement(&g_lingering_workers);
-            }
-            LeaveCriticalSection(&st->lock);
-        }
-    }
-    CloseHandle(thread);
+    g_worker = thread;
+    if (!DuplicateHandle(GetCurrentProcess(), st->done, GetCurrentProcess(), &g_worker_done, SYNCHRONIZE,
+                         FALSE, 0))
+        g_worker_done = nullptr;
+    state_ = st;
+    return true;
+}
 
-    std::optional<std::string> result;
+std::optional<std::string> CUrlTextFetcher::Finish() {
+    FetchState* st = state_;
+    if (!st) return std::nullopt;
+    state_ = nullptr;
     EnterCriticalSection(&st->lock);
+    const bool done = st->worker_done;
+    if (!done) st->abandoned = true;
     const bool opened = st->opened;
     LeaveCriticalSection(&st->lock);
+    if (!done) st->CloseHandles();
+
+    std::optional<std::string> result;
     if (!opened) {
-        // Could not be opened, or no reply before the deadline.
-        result = std::string(kNoSocket);
-    } else if (finished && st->read_ok && !st->abandoned) {
+        result = std::string(kNoSocket);  // could not be opened, or not by now
+    } else if (done && st->read_ok) {
         result = st->reply.Finish();
     }
     // else: the body failed or stalled - no result.
     st->Release();
     return result;
+}
+
+std::optional<std::string> CUrlTextFetcher::FetchUrlText(std::string url) {
+    if (!Start(std::move(url))) return std::string(kNoSocket);
+    WaitForSingleObject(state_->done, kFetchDeadlineMs);
+    return Finish();
 }
 
 }  // namespace orlimo

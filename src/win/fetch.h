@@ -1,25 +1,51 @@
-// The text behind one web address, over WinINet, within a fixed deadline.
+// The text behind one web address, over WinINet, on a worker thread within a
+// fixed deadline.
 #pragma once
+#include <windows.h>
+
 #include <optional>
 #include <string>
 
 namespace orlimo {
 
-// The whole call, opening and reading, ends within this many milliseconds
-// (plus at most kFetchCloseGraceMs while the handles are torn down).
+// A fetch that has no result by then is given up: its handles are closed.
 constexpr unsigned kFetchDeadlineMs = 8000;
-constexpr unsigned kFetchCloseGraceMs = 1000;
 
-inline const char kNoSocket[] = "no socket.";
+struct FetchState;
 
+// Runs one fetch at a time beside the caller's thread. The calls below are
+// made from one thread (the user interface's); none of them waits for the
+// network.
 class CUrlTextFetcher {
 public:
-    virtual ~CUrlTextFetcher() = default;
-    // The reply body's first 100 lines, each followed by "\r\n"; exactly
-    // "no socket." when the request could not be made (or no reply came
-    // before the deadline); nothing when reading the body failed or stalled.
-    // Blocks the calling thread and dispatches no messages.
+    CUrlTextFetcher() = default;
+    CUrlTextFetcher(const CUrlTextFetcher&) = delete;
+    CUrlTextFetcher& operator=(const CUrlTextFetcher&) = delete;
+    virtual ~CUrlTextFetcher();
+
+    // Starts fetching url and returns at once. When the worker is done,
+    // `message` is posted to `notify` (when given) with the fetch's number
+    // as wParam. False when nothing was started: a fetch is running, or the
+    // worker of an earlier one has not ended yet (Wine's WinINet can stay
+    // blocked after its handles were closed; one such worker at a time).
+    bool Start(std::string url, HWND notify = nullptr, UINT message = 0);
+    bool Running() const { return state_ != nullptr; }
+    unsigned Number() const { return number_; }
+
+    // Ends the running fetch and returns its result: the reply body's first
+    // 100 lines, each followed by "\r\n"; exactly "no socket." when the
+    // request could not be opened (or was not by now); nothing when reading
+    // the body failed or has not ended by now. A worker that is not done is
+    // abandoned: its handles are closed and it is not waited for.
+    std::optional<std::string> Finish();
+
+    // Start, wait (without dispatching messages) until the worker is done or
+    // the deadline has passed, Finish.
     std::optional<std::string> FetchUrlText(std::string url);
+
+private:
+    FetchState* state_ = nullptr;
+    unsigned number_ = 0;
 };
 
 }  // namespace orlimo

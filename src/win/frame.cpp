@@ -3,7 +3,6 @@
 #include "resource.h"
 #include "win/app.h"
 #include "win/dialogs.h"
-#include "win/fetch.h"
 #include "win/framework.h"
 #include "win/launch.h"
 #include "core/portal.h"
@@ -93,6 +92,9 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
         OnTimer(wp);
         return 0;
+    case kFetchDoneMessage:
+        OnFetchDone(static_cast<unsigned>(wp));
+        return 0;
     case WM_SYSCOMMAND:
         if (wp == SC_MINIMIZE) {
             ShowWindow(hwnd_, SW_HIDE);
@@ -170,6 +172,11 @@ void CMainFrame::AddTrayIcon() {
 
 void CMainFrame::OnDestroy() {
     KillTimer(hwnd_, kPollTimerId);
+    // A running fetch is left behind, not waited for: the process ends
+    // without it, and a late result is not acted on.
+    poller_.Stop();
+    KillTimer(hwnd_, kFetchDeadlineTimerId);
+    fetcher_.Finish();
     Shell_NotifyIconW(NIM_DELETE, &m_nid);
     if (poller_.m_bBlinking == 1) {
         KillTimer(hwnd_, kBlinkTimerId);
@@ -178,7 +185,23 @@ void CMainFrame::OnDestroy() {
     if (AppMainWindow() == hwnd_) PostQuitMessage(0);
 }
 
-void CMainFrame::OnTimer(UINT_PTR id) { poller_.OnTimer(static_cast<int>(id)); }
+void CMainFrame::OnTimer(UINT_PTR id) {
+    if (id == kFetchDeadlineTimerId) {
+        // No answer in time: the fetch ends now with what it has.
+        KillTimer(hwnd_, kFetchDeadlineTimerId);
+        if (fetcher_.Running()) poller_.OnFetchResult(fetcher_.Finish());
+        return;
+    }
+    poller_.OnTimer(static_cast<int>(id));
+}
+
+void CMainFrame::OnFetchDone(unsigned number) {
+    // A worker given up at its deadline may still report; only the running
+    // fetch's own report counts.
+    if (!fetcher_.Running() || number != fetcher_.Number()) return;
+    KillTimer(hwnd_, kFetchDeadlineTimerId);
+    poller_.OnFetchResult(fetcher_.Finish());
+}
 
 int CMainFrame::SetTrayIcon(int icon_id, const std::wstring& tip) {
     lstrcpynW(m_nid.szTip, tip.c_str(), ARRAYSIZE(m_nid.szTip));
@@ -220,9 +243,10 @@ void CMainFrame::UpdateMenuItems(HMENU menu, bool recurse) {
     }
 }
 
-std::optional<std::string> CMainFrame::FetchUrlText(const std::string& url) {
-    CUrlTextFetcher fetcher;
-    return fetcher.FetchUrlText(url);
+bool CMainFrame::StartFetch(const std::string& url) {
+    if (!fetcher_.Start(url, hwnd_, kFetchDoneMessage)) return false;
+    SetTimer(hwnd_, kFetchDeadlineTimerId, kFetchDeadlineMs, nullptr);
+    return true;
 }
 
 void CMainFrame::SetTrayIcon(int icon_id, TrayTip tip) { SetTrayIcon(icon_id, LoadStr(TipString(tip))); }

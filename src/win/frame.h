@@ -8,6 +8,7 @@
 
 #include "core/poller.h"
 #include "core/settings.h"
+#include "win/fetch.h"
 
 namespace orlimo {
 
@@ -15,6 +16,11 @@ class COrlimoApp;
 
 constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 constexpr UINT kTrayIconId = 128;
+// Posted by the fetch worker when it is done; wParam is the fetch's number.
+constexpr UINT kFetchDoneMessage = WM_APP + 1;
+// The frame's own timer for the fetch deadline (any other id than the
+// poller's two still reaches the poller, which reports it).
+constexpr UINT_PTR kFetchDeadlineTimerId = 0x4F52;
 inline const wchar_t kFrameClassName[] = L"OrlimoMainFrame";
 
 class CMainFrame : public PollerHost {
@@ -30,7 +36,7 @@ public:
     Poller& GetPoller() { return poller_; }
 
     // PollerHost
-    std::optional<std::string> FetchUrlText(const std::string& url) override;
+    bool StartFetch(const std::string& url) override;
     void SetTrayIcon(int icon_id, TrayTip tip) override;
     void StartBlinkTimer() override;
     void StopBlinkTimer() override;
@@ -44,6 +50,7 @@ private:
     int OnCreate();
     void OnDestroy();
     void OnTimer(UINT_PTR id);
+    void OnFetchDone(unsigned number);
     void AddTrayIcon();
     void NotifyWithIcon(DWORD message, int icon_id);
     void PopupTrayMenu();
@@ -53,6 +60,7 @@ private:
     HWND hwnd_ = nullptr;
     NOTIFYICONDATAW m_nid = {};
     Poller poller_;
+    CUrlTextFetcher fetcher_;
     UINT taskbar_created_ = 0;
     int last_icon_ = kIconNormal;
 };
