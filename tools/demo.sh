@@ -144,6 +144,9 @@ export ORLIMO_BROWSER_LOG=$DEMO/browser.log
 eval "$(orlimo_prefix_env "$RUN")"
 orlimo_prefix_start "$RUN"
 PREFIX_UP=1
+# The prefix leaves windows unmanaged, for Xvfb, which has no window
+# manager; on your own display, let yours manage them.
+[ "$OWN_DISPLAY" = 0 ] && timeout 60 "$WINELOADER" reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1
 
 driver() { timeout 60 "$WINELOADER" "$BUILD/orlimo-driver.exe" "$@" </dev/null 2>/dev/null; }
 

@@ -165,6 +165,57 @@ class PollingTest(GroupTestCase):
         env.portal.set_default("update")
 
 
+class ResponsiveTest(GroupTestCase):
+    """Polls run beside the user interface: a portal that keeps announcing
+    messages raises one prompt at a time, and a silent one neither keeps the
+    tray menu from opening nor the program from ending."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        env.portal.set_default("text", body="0\r\n")
+        folder = env.launch_folder(config=env.config(interval_time=0))
+        cls.prog = env.launch(folder)
+
+    def message_prompts(self):
+        windows = self.env.driver.call("windows")
+        return sum(1 for w in windows if w["class"] == "#32770" and w["title"] == MESSAGE_PROMPT
+                   and w["pid"] == self.prog.pid)
+
+    def test_1_one_message_prompt_while_has_keeps_coming(self):
+        env = self.env
+        env.portal.set_default("has")
+        seen = len(env.portal.requests(NOTIFY))
+        counts = []
+        end = time.monotonic() + 20
+        while time.monotonic() < end:
+            counts.append(self.message_prompts())
+        polls = len(env.portal.requests(NOTIFY)) - seen
+        self.assertEqual(max(counts), 1, counts)
+        self.assertGreaterEqual(polls, 10, "the polls stopped while the prompt was open")
+        self.assertEqual(env.tray_tips(), [TIP_NEW_MESSAGE])
+        env.portal.set_default("text", body="0\r\n")
+        if self.message_prompts():
+            env.driver.call("click", MESSAGE_PROMPT, 2)
+        self.assertTrue(env.wait_tip(TIP_NORMAL, 10))
+
+    def test_2_silent_server_neither_blocks_the_menu_nor_the_exit(self):
+        env = self.env
+        env.portal.set_default("silent", timeout=60)
+        seen = len(env.portal.requests(NOTIFY))
+        self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) > seen, 10))
+        time.sleep(1)  # well inside the poll's 8 s wait
+        env.driver.call("post-tray", harness.WM_RBUTTONDOWN)
+        rc, _ = env.driver.try_call("wait-menu", 1000)
+        self.assertEqual(rc, 0, "the tray menu did not open within a second")
+        env.close_menus()
+        # Still inside that poll's wait: exit does not wait for it.
+        code = env.exit(self.prog, timeout=2)
+        self.assertIsNotNone(code, "still running 2 s after the exit command")
+        self.assertTrue(env.wait_no_tray(5))
+        self.assertIsNone(self.prog.crashed())
+
+
 def restart_portal(portal, port):
     """Starts the stand-in portal again on the port it had."""
     portal.start(port=port)
