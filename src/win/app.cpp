@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "core/autorun.h"
 #include "core/portal.h"
 #include "resource.h"
 #include "win/appcore.h"
@@ -122,14 +123,20 @@ void COrlimoApp::OnSettings() {
     dlg.DoModal();
 }
 
+namespace {
+// The machine-wide Run value "orlimo".
+struct MachineRunValue : RunValuePort {
+    void Write() override { SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, kRunValueData); }
+    void Remove() override { DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName); }
+    bool Present() override { return RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName); }
+};
+}  // namespace
+
 void COrlimoApp::OnAutoRun() {
-    if (autorun_flag == 1) {
-        autorun_flag = 0;
-        DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName);
-    } else {
-        autorun_flag = 1;
-        SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, kInstalledProgram);
-    }
+    MachineRunValue run_value;
+    const AutorunToggle result = ToggleAutorun(autorun_flag, run_value);
+    autorun_flag = result.autorun_flag;
+    if (result.refused) AppMessageBox(IDS_AUTORUN_NEEDS_ADMIN, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void COrlimoApp::OnUpdateAutoRun(CCmdUI& ui) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include <shlobj.h>
+
 #include "resource.h"
 #include "win/framework.h"
 
@@ -13,6 +15,7 @@ const char install_folder[] = "c:\\Program Files\\orlimo\\";
 const char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunValueName[] = "orlimo";
 const char kInstalledProgram[] = "c:\\Program Files\\orlimo\\orlimo.exe";
+const char kRunValueData[] = "\"c:\\Program Files\\orlimo\\orlimo.exe\"";
 
 namespace {
 const char kSettingsName[] = "config.properties";
@@ -44,12 +47,31 @@ std::string GetLogonUserName() {
     return std::string(name);
 }
 
-std::string ResolveSettingsPath(const std::string& folder) {
-    const std::string per_user = folder + GetLogonUserName() + "." + kSettingsName;
+std::string UserSettingsFolder() {
+    char appdata[MAX_PATH] = {};
+    if (SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appdata) != S_OK ||
+        !appdata[0])
+        return std::string();
+    return std::string(appdata) + "\\orlimo\\";
+}
+
+std::string ResolveSettingsPath(const std::string& folder, const std::string& user_folder) {
+    const std::string per_user_name = GetLogonUserName() + "." + kSettingsName;
+    const std::string per_user = folder + per_user_name;
+    const std::string own = user_folder.empty() ? std::string() : user_folder + per_user_name;
     const std::string shared = folder + kSettingsName;
     if (CanOpenForReading(per_user)) return per_user;
+    if (!own.empty() && CanOpenForReading(own)) return own;
+    // A new user: the copy goes beside the shared file when the install
+    // folder takes it (an administrator, or a system without UAC), else
+    // into the user's own folder.
     CopyFileA(shared.c_str(), per_user.c_str(), FALSE);
     if (CanOpenForReading(per_user)) return per_user;
+    if (!own.empty()) {
+        CreateDirectoryA(user_folder.c_str(), nullptr);
+        CopyFileA(shared.c_str(), own.c_str(), FALSE);
+        if (CanOpenForReading(own)) return own;
+    }
     if (CanOpenForReading(shared)) return shared;
     return kSettingsName;
 }
@@ -131,6 +153,14 @@ int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, con
     return rc == ERROR_SUCCESS ? 0 : 1;
 }
 
+bool RunValuePresent(HKEY root, const char* key_path, const char* value_name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    LONG rc = RegQueryValueExA(key, value_name, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
 int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, key_path, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return 1;
@@ -152,7 +182,7 @@ void InstallSelf(const std::string& folder) {
     const std::string source = (n > 0 && n < sizeof(self)) ? std::string(self, n) : "orlimo.exe";
     CopyFileA(source.c_str(), (folder + "orlimo.exe").c_str(), FALSE);
     CopyFileA(kSettingsName, (folder + kSettingsName).c_str(), FALSE);
-    SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, (folder + "orlimo.exe").c_str());
+    SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, ("\"" + folder + "orlimo.exe\"").c_str());
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
 }
 

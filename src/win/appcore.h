@@ -13,13 +13,24 @@ extern const char install_folder[];
 extern const char kRunKeyPath[];
 extern const char kRunValueName[];
 extern const char kInstalledProgram[];  // install_folder + "orlimo.exe"
+// The Run value's data: kInstalledProgram in quotes, so that Windows does
+// not try "c:\Program.exe" first (the path holds a blank).
+extern const char kRunValueData[];
 
 // The logged-on user's name, "111" when it cannot be read.
 std::string GetLogonUserName();
 
-// The settings file to use: the per-user file in folder (copied from the
-// shared one when missing), else the shared file, else the bare name.
-std::string ResolveSettingsPath(const std::string& folder = install_folder);
+// The user's own folder for a per-user settings file when the install
+// folder does not take one (a standard user's case): the roaming
+// application-data folder's "orlimo\" (not created here); empty when unknown.
+std::string UserSettingsFolder();
+
+// The settings file to use, first of: the per-user file in folder; the
+// per-user file in user_folder; a copy of the shared file made as the
+// per-user file in folder, else in user_folder (created on demand); the
+// shared file; the bare name.
+std::string ResolveSettingsPath(const std::string& folder = install_folder,
+                                const std::string& user_folder = UserSettingsFolder());
 
 // Reads the file into settings and bookmarks; false when it cannot be
 // opened (nothing changes then).
@@ -38,6 +49,8 @@ bool SaveSettings(const std::string& path, const std::string& server, int32_t us
 // 0 when the value was written / deleted, 1 otherwise.
 int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data);
 int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name);
+// Whether the value exists, whatever its data.
+bool RunValuePresent(HKEY root, const char* key_path, const char* value_name);
 
 // One-time installation into folder, decided by folder + "lock.file".
 void InstallSelf(const std::string& folder = install_folder);

@@ -51,9 +51,11 @@ std::string WideToAnsi(const std::wstring& text) {
 
 int AppMessageBox(const std::wstring& text, UINT type) {
     std::wstring title = LoadStr(IDS_APP_TITLE);
+    // Owned by the window the user is working in: the dialog that raises the
+    // box (the main window's last active popup) is disabled while the box is
+    // up and cannot cover it. The main window itself is never visible.
     HWND owner = AppMainWindow();
-    // The main window is never visible; a box owned by it would still be
-    // modal for it, which is what the framework does too.
+    if (owner) owner = GetLastActivePopup(owner);
     return MessageBoxW(owner, text.c_str(), title.c_str(), type | MB_SETFOREGROUND);
 }
 

@@ -74,7 +74,8 @@ def configure(arch=None):
 
 INSTALL_DIR = r"c:\Program Files\orlimo"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
-RUN_VALUE_DATA = r"c:\Program Files\orlimo\orlimo.exe"
+# Quoted: the path holds a blank, and Windows would try c:\Program.exe first.
+RUN_VALUE_DATA = r'"c:\Program Files\orlimo\orlimo.exe"'
 
 # Window messages and ids of the program's interface.
 WM_LBUTTONDOWN = 0x201
@@ -125,13 +126,21 @@ def cleanup_all():
 atexit.register(cleanup_all)
 
 
-def run_bounded(argv, timeout, env=None, cwd=None, log=None):
+def _as(account):
+    """Popen arguments that run a child as account ((uid, gid), or None for
+    this process's own)."""
+    if account is None:
+        return {}
+    return {"user": account[0], "group": account[1], "extra_groups": []}
+
+
+def run_bounded(argv, timeout, env=None, cwd=None, log=None, account=None):
     """Runs argv to its end or for at most timeout seconds, with its output
     in temporary files (never pipes). Returns (returncode, stdout bytes,
     stderr bytes); on time-out kills the process group it made and raises."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         p = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                             env=env, cwd=cwd, start_new_session=True)
+                             env=env, cwd=cwd, start_new_session=True, **_as(account))
         try:
             rc = p.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -389,6 +398,7 @@ class Prefix:
         self.env = None
         self.running = False
         self.log = self.folder / "wine.log"
+        self.account = None  # (uid, gid) that runs Wine here; None: this process's
 
     @property
     def loader(self):
@@ -411,7 +421,7 @@ class Prefix:
     def start(self, timeout=90):
         _register(self)
         rc, o, e = run_bounded([str(TOOLS / "wineprefix.sh"), "start", str(self.folder)], timeout,
-                               env=self.env)
+                               env=self.env, account=self.account)
         if rc != 0:
             raise HarnessError("starting wineserver failed: " + (o + e).decode(errors="replace"))
         self.running = True
@@ -420,7 +430,8 @@ class Prefix:
     def stop(self):
         if self.env is not None:
             try:
-                run_bounded([str(TOOLS / "wineprefix.sh"), "stop", str(self.folder)], 60, env=self.env)
+                run_bounded([str(TOOLS / "wineprefix.sh"), "stop", str(self.folder)], 60, env=self.env,
+                            account=self.account)
             except HarnessError:
                 pass
         self.running = False
@@ -434,7 +445,8 @@ class Prefix:
 
     def wine(self, *args, timeout=60, cwd=None):
         """Runs a Wine program to its end; returns (rc, stdout, stderr)."""
-        return run_bounded([self.loader, *map(str, args)], timeout, env=self.env, cwd=cwd, log=self.log)
+        return run_bounded([self.loader, *map(str, args)], timeout, env=self.env, cwd=cwd, log=self.log,
+                           account=self.account)
 
     def spawn(self, *args, cwd=None, log=None):
         """Starts a Wine program and leaves it running (its own session,
@@ -443,7 +455,7 @@ class Prefix:
         try:
             p = subprocess.Popen([self.loader, *map(str, args)], stdin=subprocess.DEVNULL, stdout=out,
                                  stderr=subprocess.STDOUT, env=self.env, cwd=cwd,
-                                 start_new_session=True)
+                                 start_new_session=True, **_as(self.account))
         finally:
             out.close()
         return p
@@ -511,7 +523,7 @@ class Driver:
 
     def call(self, *args, timeout=30, check=True):
         rc, out, err = run_bounded([self.prefix.loader, str(DRIVER_EXE), *map(str, args)], timeout,
-                                   env=self.prefix.env)
+                                   env=self.prefix.env, account=self.prefix.account)
         text = out.decode("utf-8", errors="replace").strip()
         # The JSON document is the driver's last line; programs that the
         # driver starts may write before it.
@@ -642,6 +654,48 @@ class Environment:
 
     def __exit__(self, *exc):
         self.stop()
+
+    # -- a standard user ---------------------------------------------------------
+
+    STANDARD_USER = "orlimostd"
+
+    def become_standard_user(self):
+        """From here on Wine runs as an unprivileged Linux account that owns
+        the prefix, with the install folder left to root: as on Windows 10/11
+        for a standard user, creating a file there is refused (access denied),
+        while HKLM stays writable under Wine. The account is made when missing
+        (this needs root; without it the group is skipped)."""
+        import pwd
+        if os.geteuid() != 0:
+            raise unittest.SkipTest("a second Linux account needs root")
+        name = self.STANDARD_USER
+        try:
+            pwd.getpwnam(name)
+        except KeyError:
+            rc, o, e = run_bounded(["useradd", "--no-create-home", "--user-group",
+                                    "--shell", "/usr/sbin/nologin", name], 60)
+            if rc != 0:
+                raise HarnessError("useradd %s: %s" % (name, (o + e).decode(errors="replace")))
+        entry = pwd.getpwnam(name)
+        account = (entry.pw_uid, entry.pw_gid)
+        self.prefix.stop()
+        tmp = self.folder / "tmp"  # Wine's server sockets live under TMPDIR
+        tmp.mkdir(exist_ok=True)
+        for root, dirs, files in os.walk(self.folder):
+            for item in dirs + files:
+                os.lchown(os.path.join(root, item), *account)
+        os.lchown(self.folder, *account)
+        install = self.prefix.host_path(INSTALL_DIR)
+        for root, dirs, files in os.walk(install):
+            for item in dirs + files:
+                os.lchown(os.path.join(root, item), 0, 0)
+        os.lchown(install, 0, 0)
+        os.chmod(install, 0o755)
+        self.prefix.account = account
+        self.prefix.env.update(TMPDIR=str(tmp), USER=name, LOGNAME=name)
+        self._user = None
+        self.prefix.start()
+        return name
 
     # -- settings and launch folders -----------------------------------------
 

@@ -47,6 +47,9 @@ def read_lnk(data):
             "icon_index": icon_index, "show": show}
 
 
+WS_DISABLED = 0x08000000
+
+
 class DesktopChecks(GroupTestCase):
     def wait_dialog(self, title, timeout=15):
         return self.env.wait_dialog(title, timeout)
@@ -76,6 +79,17 @@ class DesktopChecks(GroupTestCase):
     def user_config(self):
         return self.env.prefix.read_file(self.env.user_config_path())
 
+    def open_dialog(self, command=32773):
+        self.env.driver.call("post-command", command)
+        self.assertTrue(self.wait_dialog(CONFIG_DLG, 10))
+        return self.texts(CONFIG_DLG)
+
+    def set_fields(self, server=None, port=None, interval=None, user=None):
+        for cid, value in ((IDC_SERVER, server), (IDC_PORT, port), (IDC_INTERVAL, interval),
+                           (IDC_USERID, user)):
+            if value is not None:
+                self.env.driver.call("set-text", CONFIG_DLG, cid, value)
+
     def queries_after(self, seen, count=1, timeout=15):
         env = self.env
         wait_until(lambda: len(env.portal.requests(NOTIFY)) >= seen + count, timeout)
@@ -90,17 +104,6 @@ class SettingsDialogTest(DesktopChecks):
         env = cls.env
         cfg = env.config(user_id=7, interval_time=0, bookmark=cls.BOOKMARK) + b"junk=line\r\n"
         cls.prog = env.launch(env.launch_folder(config=cfg))
-
-    def open_dialog(self, command=32773):
-        self.env.driver.call("post-command", command)
-        self.assertTrue(self.wait_dialog(CONFIG_DLG, 10))
-        return self.texts(CONFIG_DLG)
-
-    def set_fields(self, server=None, port=None, interval=None, user=None):
-        for cid, value in ((IDC_SERVER, server), (IDC_PORT, port), (IDC_INTERVAL, interval),
-                           (IDC_USERID, user)):
-            if value is not None:
-                self.env.driver.call("set-text", CONFIG_DLG, cid, value)
 
     def test_1_dialog_shows_values_in_force(self):
         texts = self.open_dialog()
@@ -119,6 +122,10 @@ class SettingsDialogTest(DesktopChecks):
         self.set_fields(port="8o", user="99")
         self.env.driver.call("click", CONFIG_DLG, 1)
         self.assertEqual(self.message_text(), ["请输入一个整数。"])
+        # The box belongs to the dialog, which cannot be used under it.
+        dialog = self.env.driver.call("dialog", CONFIG_DLG)
+        self.assertTrue(dialog["style"] & WS_DISABLED, "保存 could be pressed again under the box")
+        self.assertEqual(self.env.driver.call("dialog", APP)["owner"], dialog["hwnd"])
         self.close_message()
         self.assertTrue(self.wait_dialog(CONFIG_DLG, 2), "the dialog stays open")
         self.assertEqual(self.user_config(), before)
@@ -235,6 +242,57 @@ class CommandsTest(DesktopChecks):
         self.assertTrue(self.prog.alive())
         self.assertEqual(env.tray_tips(), [TIP_NORMAL])
         self.assertEqual(env.browser_addresses(), [])
+
+
+class StandardUserTest(DesktopChecks):
+    """A standard user on a PC where an administrator installed the program:
+    the install folder takes no file of his, so his settings live in his
+    roaming application-data folder, and stay his own across starts."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        cls.shared = env.config(user_id=5, interval_time=0)
+        admin = env.launch(env.launch_folder(config=cls.shared))
+        if env.exit(admin) is None:
+            raise harness.HarnessError("the administrator's start did not end on the exit command")
+        cls.user = env.become_standard_user()
+        cls.install = env.prefix.host_path(harness.INSTALL_DIR)
+        cls.own = r"c:\users\%s\AppData\Roaming\orlimo\%s.config.properties" % (cls.user, cls.user)
+        cls.prog = env.launch(cls.install)  # as the Run value starts it at logon
+
+    def own_file(self):
+        return self.env.prefix.read_file(self.own)
+
+    def polls_as(self, user_id):
+        seen = len(self.env.portal.requests(NOTIFY))
+        return self.queries_after(seen, 2)[-1]["query"] == "usr_id=%d&ver=1" % user_id
+
+    def test_1_first_start_copies_the_settings_into_the_users_folder(self):
+        self.assertEqual(self.env.user(), self.user)
+        self.assertEqual(self.own_file(), self.shared)
+        self.assertNotIn("%s.config.properties" % self.user, os.listdir(self.install))
+        self.assertFalse(self.wait_dialog(APP, 1), "no message at start")
+        self.assertTrue(self.polls_as(5))
+
+    def test_2_settings_dialog_saves_there(self):
+        texts = self.open_dialog()
+        self.assertEqual(texts[IDC_USERID], "5")
+        self.set_fields(user="77")
+        self.env.driver.call("click", CONFIG_DLG, 1)
+        self.assertTrue(self.wait_no_dialog(CONFIG_DLG))
+        self.assertFalse(self.wait_dialog(APP, 2), "创建配置文件失败!")
+        self.assertEqual(self.own_file(), self.shared.replace(b"user_id=5", b"user_id=77")
+                         + b"bookmark=\r\n")
+        self.assertTrue(self.polls_as(77))
+
+    def test_3_next_start_uses_them_and_the_shared_file_is_untouched(self):
+        env = self.env
+        self.assertIsNotNone(env.exit(self.prog))
+        type(self).prog = env.launch(self.install)
+        self.assertTrue(self.polls_as(77))
+        self.assertEqual((self.install / "config.properties").read_bytes(), self.shared)
+        self.assertNotIn("%s.config.properties" % self.user, os.listdir(self.install))
 
 
 class ShortcutsTest(DesktopChecks):

@@ -35,12 +35,32 @@ TEST(ResolveSettingsPath, CopiesSharedFileForNewUser) {
     EXPECT_EQ(ReadFileBytes(dir + PerUserName()), kShared);
 }
 
-TEST(ResolveSettingsPath, FallsBackToSharedFileWhenCopyFails) {
+// A folder of the per-user file's name stands for an install folder that
+// a standard user may not write in: the copy there fails.
+TEST(ResolveSettingsPath, InstallFolderThatRefusesTheCopy) {
     std::string dir = MakeScratchFolder("resolve");
     ASSERT_TRUE(WriteFileBytes(dir + "config.properties", kShared));
-    // A folder of the per-user file's name makes the copy fail.
     ASSERT_TRUE(CreateDirectoryA((dir + PerUserName()).c_str(), nullptr));
-    EXPECT_EQ(ResolveSettingsPath(dir), dir + "config.properties");
+    EXPECT_EQ(ResolveSettingsPath(dir, ""), dir + "config.properties") << "no user folder known";
+
+    // The copy goes into the user's own folder, made on demand...
+    const std::string own = MakeScratchFolder("appdata") + "orlimo\\";
+    EXPECT_EQ(ResolveSettingsPath(dir, own), own + PerUserName());
+    EXPECT_EQ(ReadFileBytes(own + PerUserName()), kShared);
+    // ...and, saved over, is the one in force from then on, not copied again.
+    ASSERT_TRUE(WriteFileBytes(own + PerUserName(), kPerUser));
+    EXPECT_EQ(ResolveSettingsPath(dir, own), own + PerUserName());
+    EXPECT_EQ(ReadFileBytes(own + PerUserName()), kPerUser);
+    EXPECT_EQ(ReadFileBytes(dir + "config.properties"), kShared);
+}
+
+TEST(ResolveSettingsPath, PerUserFileOfTheInstallFolderStaysInForce) {
+    std::string dir = MakeScratchFolder("resolve");
+    const std::string own = MakeScratchFolder("appdata");
+    ASSERT_TRUE(WriteFileBytes(dir + "config.properties", kShared));
+    ASSERT_TRUE(WriteFileBytes(dir + PerUserName(), kPerUser));
+    ASSERT_TRUE(WriteFileBytes(own + PerUserName(), kShared));
+    EXPECT_EQ(ResolveSettingsPath(dir, own), dir + PerUserName());
 }
 
 TEST(ResolveSettingsPath, BareNameWhenNoFileExists) {
@@ -147,8 +167,10 @@ TEST(RunValue, SetReplacesAndDeleteReportsAbsence) {
     const char* name = "orlimo-test-value";
     DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name);  // start from nothing
     EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 1) << "absent";
-    EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name, "c:\\first.exe"), 0);
+    EXPECT_FALSE(RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, name));
     EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name, kInstalledProgram), 0);
+    EXPECT_TRUE(RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, name)) << "an older, unquoted value counts";
+    EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name, kRunValueData), 0);
 
     char data[MAX_PATH] = {};
     DWORD size = sizeof(data), type = 0;
@@ -158,8 +180,8 @@ TEST(RunValue, SetReplacesAndDeleteReportsAbsence) {
     RegCloseKey(key);
     ASSERT_EQ(rc, ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_STREQ(data, "c:\\Program Files\\orlimo\\orlimo.exe");
-    EXPECT_EQ(size, strlen(kInstalledProgram) + 1) << "stored with its terminating NUL";
+    EXPECT_STREQ(data, "\"c:\\Program Files\\orlimo\\orlimo.exe\"");
+    EXPECT_EQ(size, strlen(kRunValueData) + 1) << "stored with its terminating NUL";
 
     EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 0) << "present";
     EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 1) << "gone again";
@@ -183,6 +205,13 @@ TEST(InstallSelf, InstallsOnceDecidedByTheMarker) {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     EXPECT_TRUE(ReadFileBytes(dir + "orlimo.exe") == ReadFileBytes(self)) << "the running program is copied";
+    char data[MAX_PATH * 2] = {};
+    DWORD size = sizeof(data);
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegQueryValueExA(key, kRunValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    EXPECT_EQ(std::string(data), "\"" + dir + "orlimo.exe\"") << "quoted: the path holds blanks";
     // With the marker present nothing is copied again.
     DeleteFileA((dir + "orlimo.exe").c_str());
     InstallSelf(dir);

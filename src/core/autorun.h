@@ -1,0 +1,26 @@
+// The autorun command's rule: the check mark follows what the registry
+// holds after the attempt, and a change that could not be made is reported
+// instead of being shown as made.
+#pragma once
+#include <cstdint>
+
+namespace orlimo {
+
+// The machine-wide Run value, as the Win32 layer reaches it.
+class RunValuePort {
+public:
+    virtual ~RunValuePort() = default;
+    virtual void Write() = 0;    // the quoted path of the installed program
+    virtual void Remove() = 0;
+    virtual bool Present() = 0;  // the value exists, whatever its data
+};
+
+struct AutorunToggle {
+    int32_t autorun_flag;  // 1 when the value is present afterwards
+    bool refused;          // the registry does not hold what was asked for
+};
+
+// Removes the value when autorun_flag is 1, else writes it.
+AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value);
+
+}  // namespace orlimo

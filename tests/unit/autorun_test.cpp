@@ -1,0 +1,45 @@
+// The autorun command against a registry that may refuse.
+#include "core/autorun.h"
+
+#include <gtest/gtest.h>
+
+namespace orlimo {
+namespace {
+
+struct FakeRunValue : RunValuePort {
+    bool present = false;
+    bool writable = true;
+    void Write() override { present = present || writable; }
+    void Remove() override { present = present && !writable; }
+    bool Present() override { return present; }
+};
+
+TEST(ToggleAutorun, MarkFollowsTheRegistryAndRefusalsAreReported) {
+    const struct {
+        const char* name;
+        int32_t flag;
+        bool present, writable;
+        int32_t flag_after;
+        bool present_after, refused;
+    } cases[] = {
+        {"off as asked", 1, true, true, 0, false, false},
+        {"on as asked", 0, false, true, 1, true, false},
+        {"standard user cannot remove it: stays on", 1, true, false, 1, true, true},
+        {"standard user cannot write it: stays off", 0, false, false, 0, false, true},
+        {"already removed by someone else", 1, false, false, 0, false, false},
+        {"already written by someone else", 0, true, false, 1, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeRunValue run;
+        run.present = c.present;
+        run.writable = c.writable;
+        AutorunToggle t = ToggleAutorun(c.flag, run);
+        EXPECT_EQ(t.autorun_flag, c.flag_after);
+        EXPECT_EQ(run.present, c.present_after);
+        EXPECT_EQ(t.refused, c.refused);
+    }
+}
+
+}  // namespace
+}  // namespace orlimo
