@@ -17,10 +17,17 @@ target_compile_definitions(orlimo_win PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEA
 target_compile_options(orlimo_win PRIVATE ${ORLIMO_WIN_FLAGS})
 target_link_libraries(orlimo_win PUBLIC orlimo_core wininet shell32 ole32 uuid comctl32 advapi32 user32 gdi32)
 
+# The project version, defined once, reaches the version resource, the about
+# box and the manifest through files made here.
+set(ORLIMO_GENERATED ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_SOURCE_DIR}/res/version.h.in ${ORLIMO_GENERATED}/orlimo_version.h @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/orlimo.manifest.in ${ORLIMO_GENERATED}/orlimo.manifest @ONLY)
+include_directories(${ORLIMO_GENERATED})
+
 set(ORLIMO_RC ${CMAKE_SOURCE_DIR}/res/orlimo.rc)
 file(GLOB ORLIMO_ICONS ${CMAKE_SOURCE_DIR}/res/*.ico)
 set_source_files_properties(${ORLIMO_RC} PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_SOURCE_DIR}/res/orlimo.manifest;${ORLIMO_ICONS}")
+  "${CMAKE_SOURCE_DIR}/res/resource.h;${ORLIMO_GENERATED}/orlimo_version.h;${ORLIMO_GENERATED}/orlimo.manifest;${ORLIMO_ICONS}")
 add_executable(orlimo WIN32 ${CMAKE_SOURCE_DIR}/src/win/main.cpp ${ORLIMO_RC})
 target_compile_options(orlimo PRIVATE ${ORLIMO_WIN_FLAGS})
 target_link_libraries(orlimo PRIVATE orlimo_win)
@@ -59,6 +66,27 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/driver/menudump.cpp)
   target_link_libraries(menudump PRIVATE user32)
   target_link_options(menudump PRIVATE ${ORLIMO_STATIC_LINK} -Wl,--kill-at)
 endif()
+
+# The installer packages' custom actions (our own code; no scripts), and the
+# package itself: cmake --build --preset mingw-ARCH --target installer.
+add_library(orlimo-setup SHARED ${CMAKE_SOURCE_DIR}/src/setup/actions.cpp ${CMAKE_SOURCE_DIR}/src/setup/setup.rc)
+set_target_properties(orlimo-setup PROPERTIES PREFIX "")
+target_include_directories(orlimo-setup PRIVATE ${CMAKE_SOURCE_DIR}/src/setup)
+target_compile_options(orlimo-setup PRIVATE ${ORLIMO_WIN_FLAGS})
+target_link_libraries(orlimo-setup PRIVATE orlimo_win msi)
+target_link_options(orlimo-setup PRIVATE ${ORLIMO_STATIC_LINK} -Wl,--kill-at -s)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(ORLIMO_MSI_ARCH x64)
+else()
+  set(ORLIMO_MSI_ARCH x86)
+endif()
+set(ORLIMO_MSI ${CMAKE_BINARY_DIR}/orlimo-${PROJECT_VERSION}-${ORLIMO_MSI_ARCH}.msi)
+add_custom_command(OUTPUT ${ORLIMO_MSI}
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tools/msi.sh ${CMAKE_SYSTEM_PROCESSOR} ${PROJECT_VERSION}
+          $<TARGET_FILE_DIR:orlimo> ${ORLIMO_MSI}
+  DEPENDS orlimo orlimo-setup ${CMAKE_SOURCE_DIR}/res/orlimo.wxs ${CMAKE_SOURCE_DIR}/tools/msi.sh
+  VERBATIM)
+add_custom_target(installer DEPENDS ${ORLIMO_MSI})
 
 # Measuring tool of the benchmark scripts.
 add_executable(benchtool ${CMAKE_SOURCE_DIR}/tools/bench/benchtool.cpp)
