@@ -11,7 +11,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed";
 pkgs=(cmake ninja-build g++ make pkg-config
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686
       wine wine32:i386 wine64 xvfb x11-utils xdotool imagemagick
-      fonts-wqy-microhei locales googletest libgtest-dev python3 zstd)
+      fonts-wqy-microhei locales googletest libgtest-dev python3 zstd
+      wixl osslsigncode openssl)
 
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 

@@ -112,13 +112,9 @@ void LoadSettings(const std::string& path, Settings* settings, BookmarkList* boo
     if (!ReadSettingsFile(path, settings, bookmarks)) AppMessageBox(IDS_NO_SETTINGS_FILE);
 }
 
-bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
-                       int32_t interval_time, int32_t server_port, const std::string& bookmark) {
-    const std::string data =
-        FormatSettingsFile(server, user_id, interval_time, server_port, bookmark);
-    // A read-only settings file is not replaced (opening it for writing
-    // would fail as well); checked here because replacing by rename would
-    // not always notice.
+bool ReplaceFileAtomically(const std::string& path, const std::string& data) {
+    // A read-only file is not replaced (opening it for writing would fail as
+    // well); checked here because replacing by rename would not always notice.
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
@@ -135,6 +131,11 @@ bool WriteSettingsFile(const std::string& path, const std::string& server, int32
     }
     if (!ok) DeleteFileA(temp.c_str());
     return ok;
+}
+
+bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
+                       int32_t interval_time, int32_t server_port, const std::string& bookmark) {
+    return ReplaceFileAtomically(path, FormatSettingsFile(server, user_id, interval_time, server_port, bookmark));
 }
 
 bool SaveSettings(const std::string& path, const std::string& server, int32_t user_id,

@@ -38,8 +38,13 @@ bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList*
 // ReadSettingsFile, with the message box when the file cannot be opened.
 void LoadSettings(const std::string& path, Settings* settings, BookmarkList* bookmarks);
 
-// Writes the five-line file through a temporary file beside it that then
-// replaces the target; on failure the target is left as it was.
+// Replaces the file at path with data: writes a temporary file beside it,
+// flushes it and moves it over the target. On failure the target is left
+// as it was and the temporary file removed; a read-only target is not
+// replaced.
+bool ReplaceFileAtomically(const std::string& path, const std::string& data);
+
+// Writes the five-line file through ReplaceFileAtomically.
 bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
                        int32_t interval_time, int32_t server_port, const std::string& bookmark);
 // WriteSettingsFile, with the message box when the save failed.
