@@ -5,14 +5,17 @@
 #           program keeps to its size budget
 #   unit  - the portable core, native (GoogleTest through CTest)
 #   win   - the Win32 adapters under Wine (GoogleTest, cross-compiled)
-#   e2e   - the real orlimo.exe under Wine and Xvfb
+#   release - tools/release.sh with a throwaway signing certificate: the
+#           programs and installer packages, checksums, signatures
+#   e2e   - the real orlimo.exe under Wine and Xvfb, its installer package
+#           under Wine's msiexec
 # The win and e2e tiers run the i686 build in a 32-bit prefix and the x86_64
 # build in a 64-bit prefix, each where this machine's Wine can run it: some
 # machines cannot execute 32-bit programs at all, and there only the x86_64
 # build runs (the line before the last says which ran and why).
 # A tier that runs no test counts as failed.
 # Installs what is missing first (tools/setup.sh), then builds.
-# Usage: tools/test.sh [--tier build|unit|win|e2e]...
+# Usage: tools/test.sh [--tier build|unit|win|release|e2e]...
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -22,10 +25,10 @@ args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
     --tier) tiers+=("${2:-}"); shift 2 || shift ;;
-    *) echo "usage: $0 [--tier build|unit|win|e2e]..." >&2; exit 2 ;;
+    *) echo "usage: $0 [--tier build|unit|win|release|e2e]..." >&2; exit 2 ;;
   esac
 done
-[ ${#tiers[@]} -eq 0 ] && tiers=(build unit win e2e)
+[ ${#tiers[@]} -eq 0 ] && tiers=(build unit win release e2e)
 want() { local t; for t in "${tiers[@]}"; do [ "$t" = "$1" ] && return 0; done; return 1; }
 
 # Install what is missing, then start again in a new shell: a process that
@@ -55,6 +58,16 @@ gtest_counts() {
   p=$(grep -oE '^\[  PASSED  \] [0-9]+' "$log" | grep -oE '[0-9]+$' | tail -1)
   f=$(grep -oE '^\[  FAILED  \] [0-9]+ test' "$log" | grep -oE '[0-9]+' | tail -1)
   echo "${p:-0} ${f:-0}"
+}
+
+# count_summary NAME LOG PREFIX: counts the last "PREFIX: N passed, N failed"
+# line of LOG (none: one failure).
+count_summary() {
+  local line
+  line=$(grep -E "^$3: [0-9]+ passed, [0-9]+ failed" "$2" | tail -1)
+  if [ -z "$line" ]; then count "$1" 0 1; return 1; fi
+  count "$1" "$(echo "$line" | grep -oE '[0-9]+ passed' | grep -oE '[0-9]+')" \
+             "$(echo "$line" | grep -oE '[0-9]+ failed' | grep -oE '[0-9]+')"
 }
 
 build() {
@@ -145,18 +158,17 @@ if want win; then
   done
 fi
 
+if want release; then
+  bash tests/release/run.sh </dev/null >build/logs/release.log 2>&1
+  grep -E '^FAIL' build/logs/release.log
+  count_summary release build/logs/release.log release || tail -n 20 build/logs/release.log
+fi
+
 if want e2e; then
   for arch in "${wine_arches[@]}"; do
     log=build/logs/e2e-$arch.log
     timeout -k 10 3600 python3 tests/e2e/run.py --arch "$arch" </dev/null 2>&1 | tee "$log" | tail -n 40
-    line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
-    if [ -n "$line" ]; then
-      p=$(echo "$line" | grep -oE '[0-9]+ passed' | grep -oE '[0-9]+')
-      f=$(echo "$line" | grep -oE '[0-9]+ failed' | grep -oE '[0-9]+')
-      count "e2e-$arch" "$p" "$f"
-    else
-      count "e2e-$arch" 0 1
-    fi
+    count_summary "e2e-$arch" "$log" e2e
   done
 fi
 

@@ -196,7 +196,7 @@ def wait_until(predicate, timeout, interval=0.1):
 
 # --------------------------------------------------------------- build
 
-def build(targets=("orlimo", "orlimo-driver", "menudump"), timeout=900):
+def build(targets=("orlimo", "orlimo-driver", "menudump", "installer"), timeout=900):
     """Configures (once) and builds the program and the driver."""
     if not (BUILD / "build.ninja").exists():
         rc, o, e = run_bounded(["cmake", "--preset", PRESET], timeout, cwd=ROOT)
@@ -213,6 +213,19 @@ def check_built():
     if missing:
         raise HarnessError("not built: %s (run python3 tests/e2e/run.py, which builds them)"
                            % ", ".join(missing))
+
+
+def package_path():
+    """The build's installer package (the "installer" target)."""
+    arch = "x86" if ARCH == "i686" else "x64"
+    return BUILD / ("orlimo-%s-%s.msi" % (cmake_cache_value("CMAKE_PROJECT_VERSION"), arch))
+
+
+def make_package(version, out, timeout=300):
+    """The build's programs packaged again under another product version."""
+    rc, o, e = run_bounded(["bash", str(TOOLS / "msi.sh"), ARCH, version, str(BUILD), str(out)], timeout)
+    if rc != 0:
+        raise HarnessError("msi.sh failed: " + (o + e).decode(errors="replace")[-2000:])
 
 
 def cmake_cache_value(name):

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The release command with a throwaway code-signing certificate: the five
+# files are made, the checksums hold, every signed file verifies against
+# the certificate, and one changed byte makes verification fail.
+# Ends with "release: N passed, N failed".
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+check() {  # WHAT COMMAND...
+  local what=$1; shift
+  if "$@" >>"$work/log" 2>&1; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL  $what"; fi
+}
+fails() { ! "$@"; }
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=orlimo test signer" -addext "extendedKeyUsage=codeSigning" >>"$work/log" 2>&1
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/signer.pfx" \
+  -passout pass:throwaway >>"$work/log" 2>&1
+dist=$work/dist
+check "release.sh signs and makes the five files" \
+  env ORLIMO_SIGN_PFX="$work/signer.pfx" ORLIMO_SIGN_PASSWORD=throwaway \
+  bash "$ROOT/tools/release.sh" --dist "$dist"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/mingw-i686/CMakeCache.txt")
+signed=("x86/orlimo.exe" "x64/orlimo.exe" "orlimo-$version-x86.msi" "orlimo-$version-x64.msi")
+check "SHA256SUMS holds for the four files" bash -c 'cd "$1" && sha256sum -c --strict SHA256SUMS && [ "$(wc -l < SHA256SUMS)" = 4 ]' _ "$dist"
+for f in "${signed[@]}"; do
+  check "$f verifies" osslsigncode verify -CAfile "$work/cert.pem" -in "$dist/$f"
+done
+python3 - "$dist/x64/orlimo.exe" "$work/changed.exe" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[len(data) // 3] ^= 0x01
+open(sys.argv[2], "wb").write(data)
+PY
+check "a changed byte fails verification" fails osslsigncode verify -CAfile "$work/cert.pem" -in "$work/changed.exe"
+[ "$failed" = 0 ] || tail -n 30 "$work/log"
+echo "release: $passed passed, $failed failed"
+[ "$failed" = 0 ]
