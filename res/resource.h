@@ -107,6 +107,5 @@
 #define IDS_OTHER_TIMER         213
 #define IDS_NO_USER_NAME        214
 #define IDS_ENTER_INTEGER       215
-#define IDS_FETCH_FAILED        216
 #define IDS_AUTORUN_NEEDS_ADMIN 217
 #define IDS_PROMPT_EXIT         ID_APP_EXIT

@@ -5,16 +5,11 @@ namespace {
 
 const char kLoginRedirect[] = "/velsa/login.jsp?targetUrlSuccess=/topurl_main.jsp?main_url=";
 
-bool IsOrdinaryByte(unsigned char c) {
-    if (c >= 0x80) return true;
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-    switch (c) {
-        case '-': case '.': case '_': case '~': case ':': case '/': case '?': case '#':
-        case '[': case ']': case '@': case '\'': case '*': case '+': case '=': case '$':
-            return true;
-        default:
-            return false;
-    }
+// Blanks (spaces and tabs) at both ends removed.
+std::string TrimBlanks(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 }  // namespace
@@ -50,33 +45,13 @@ std::string NotifyQueryUrl(const Settings& s) {
            "&ver=1";
 }
 
-std::optional<LaunchCommand> BuildLaunchCommand(const std::string& address) {
-    if (address.empty() || address.size() > kMaxLaunchAddress) return std::nullopt;
-    // "start" reads a leading "/" as one of its switches; an address begins
-    // with its scheme, so anything else is refused.
-    const unsigned char first = static_cast<unsigned char>(address[0]);
-    if (!((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') ||
-          (first >= '0' && first <= '9')))
-        return std::nullopt;
-    bool ordinary = true;
-    bool expands = false;
+bool LaunchableAddress(const std::string& address) {
+    if (address.empty() || address.size() > kMaxLaunchAddress) return false;
     for (char ch : address) {
         const unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || c == '"') return std::nullopt;
-        if (!IsOrdinaryByte(c)) ordinary = false;
-        if (c == '%') expands = true;
+        if (c < 0x20 || c == 0x7F) return false;
     }
-    LaunchCommand cmd;
-    if (ordinary) {
-        cmd.command_line = "cmd /c start " + address;
-    } else if (!expands) {
-        cmd.command_line = "cmd /d /v:off /c start \"\" \"" + address + "\"";
-    } else {
-        cmd.command_line = "cmd /d /v:on /c start \"\" \"!ORLIMO_URL!\"";
-        cmd.env_name = "ORLIMO_URL";
-        cmd.env_value = address;
-    }
-    return cmd;
+    return true;
 }
 
 // ---- portal page commands, in menu order ----
@@ -173,7 +148,7 @@ FavoriteView FavoriteUpdate(int n, const BookmarkList& bookmarks) {
 
 std::optional<std::string> FavoriteTarget(int n, const BookmarkList& bookmarks) {
     if (n < 1 || n > kFavoriteCount) return std::nullopt;
-    const std::string url = bookmarks.GetBookmarkUrl(n);
+    const std::string url = TrimBlanks(bookmarks.GetBookmarkUrl(n));
     if (url.find("http://") != std::string::npos) return url;
     if (n == 1) return std::string(kDefaultFavoriteUrl);
     return std::nullopt;

@@ -1,5 +1,5 @@
-// Portal addresses, the page-command table, the favorites rules and the
-// command line that hands an address to the default browser.
+// Portal addresses, the page-command table, the favorites rules and what
+// may be handed to the default browser.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -23,34 +23,12 @@ std::string NotifyQueryUrl(const Settings& s);       // /velsa/home/notifyMsg.js
 
 inline const char kMessageBoxPage[] = "/message/ch_memobox.jsp";
 
-// How to hand one address to the command interpreter's "start".
-struct LaunchCommand {
-    // The whole command line for the system's cmd.exe.
-    std::string command_line;
-    // When not empty: an environment variable name and value that the
-    // command line expands with delayed expansion (the address is then never
-    // parsed by the interpreter).
-    std::string env_name;
-    std::string env_value;
-};
-
 // Longest address that is launched at all.
 constexpr size_t kMaxLaunchAddress = 2048;
 
-// Builds the launch of an address, or nothing when it cannot be passed
-// safely (a double quote, a control byte, longer than kMaxLaunchAddress,
-// empty, or not beginning with a letter or digit, which "start" could take
-// for one of its switches).
-//  - ordinary address (only letters, digits and - . _ ~ : / ? # [ ] @ ' * + = $
-//    and bytes >= 0x80): "cmd /c start " + address, as the fixed forms give it;
-//  - otherwise, without %: cmd /d /v:off /c start "" "address" (inside the
-//    quotes & | < > ^ ( ) and blanks are plain text, and with delayed
-//    expansion off so is !);
-//  - with %: cmd /d /v:on /c start "" "!ORLIMO_URL!" with the address in the
-//    variable ORLIMO_URL: percent expansion happens before delayed expansion,
-//    and the delayed result is not scanned again, so nothing in the address
-//    can expand.
-std::optional<LaunchCommand> BuildLaunchCommand(const std::string& address);
+// Whether an address may be handed to the shell: not empty, no control
+// byte (CR, LF, tab, NUL, DEL, ...), at most kMaxLaunchAddress bytes.
+bool LaunchableAddress(const std::string& address);
 
 // ---- portal page commands ----
 enum class PageKind { Portal, UserHome, UserExchange };
@@ -84,7 +62,8 @@ struct FavoriteView {
 };
 FavoriteView FavoriteUpdate(int n, const BookmarkList& bookmarks);
 
-// The address that choosing favorite n opens, or nothing.
+// The address that choosing favorite n opens, or nothing: its address
+// without leading and trailing blanks, when that holds "http://".
 std::optional<std::string> FavoriteTarget(int n, const BookmarkList& bookmarks);
 
 }  // namespace orlimo

@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace orlimo {
@@ -128,20 +129,33 @@ void ApplySettingsLine(const std::string& line, Settings* settings, BookmarkList
     }
 }
 
-void ApplySettingsText(const std::string& text, Settings* settings, BookmarkList* bookmarks) {
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t lf = text.find('\n', start);
-        if (lf == std::string::npos) {
-            // Last line without a line end; a CR here is not before a LF and stays.
-            ApplySettingsLine(text.substr(start), settings, bookmarks);
+void SettingsReader::Feed(const char* data, size_t size) {
+    const char* p = data;
+    const char* end = data + size;
+    while (p < end) {
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!lf) {
+            line_.append(p, end);
             return;
         }
-        size_t end = lf;
-        if (end > start && text[end - 1] == '\r') --end;
-        ApplySettingsLine(text.substr(start, end - start), settings, bookmarks);
-        start = lf + 1;
+        line_.append(p, lf);
+        if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+        ApplySettingsLine(line_, settings_, bookmarks_);
+        line_.clear();
+        p = lf + 1;
     }
+}
+
+void SettingsReader::Finish() {
+    // Not ended by a LF: a CR here is not a line end and stays.
+    if (!line_.empty()) ApplySettingsLine(line_, settings_, bookmarks_);
+    line_.clear();
+}
+
+void ApplySettingsText(const std::string& text, Settings* settings, BookmarkList* bookmarks) {
+    SettingsReader reader(settings, bookmarks);
+    reader.Feed(text.data(), text.size());
+    reader.Finish();
 }
 
 std::string FormatSettingsFile(const std::string& server, int32_t user_id, int32_t interval_time,

@@ -46,9 +46,25 @@ private:
 // Applies one line of the settings file (without its line end).
 void ApplySettingsLine(const std::string& line, Settings* settings, BookmarkList* bookmarks);
 
-// Reads a whole settings file's bytes: lines end at LF, a CR before the LF
-// is dropped, a last line without a line end counts, NUL bytes are kept as
-// ordinary bytes of their line.
+// Reads a settings file's bytes as they come, in chunks of any size: lines
+// end at LF, a CR before the LF is dropped, a last line without a line end
+// counts (a CR at its end stays), NUL bytes are kept as ordinary bytes of
+// their line. Each line is applied when it is complete, so memory stays at
+// the longest line.
+class SettingsReader {
+public:
+    SettingsReader(Settings* settings, BookmarkList* bookmarks) : settings_(settings), bookmarks_(bookmarks) {}
+    void Feed(const char* data, size_t size);
+    // The end of the file: applies a last line without line end.
+    void Finish();
+
+private:
+    Settings* settings_;
+    BookmarkList* bookmarks_;
+    std::string line_;
+};
+
+// The whole file's bytes at once, through SettingsReader.
 void ApplySettingsText(const std::string& text, Settings* settings, BookmarkList* bookmarks);
 
 // The five-line file the writer produces, with CR LF line ends, from the

@@ -112,10 +112,6 @@ bool COrlimoApp::OnUpdateCmdUI(CCmdUI& ui) {
     return false;
 }
 
-void COrlimoApp::OpenPortalPage(std::string page_path) {
-    LaunchAddress(PortalPageUrl(settings, page_path));
-}
-
 void COrlimoApp::OpenUrl(std::string url) { LaunchAddress(url); }
 
 void COrlimoApp::OnSettings() {

@@ -27,7 +27,6 @@ public:
     // Runs the command-UI update handler of ui's item; false when it has none.
     bool OnUpdateCmdUI(CCmdUI& ui);
 
-    void OpenPortalPage(std::string page_path);
     void OpenUrl(std::string url);
 
     // Shortcuts
@@ -37,7 +36,6 @@ public:
     Settings settings;
     BookmarkList bookmark_entries;
     int32_t autorun_flag = 0;
-    int m_nCmdShow = SW_SHOWNORMAL;
 
 private:
     void OnSettings();

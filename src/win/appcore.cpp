@@ -80,31 +80,14 @@ bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList*
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
-    // Lines are applied as they complete, so memory stays at the longest line.
+    // The file's bytes go to the core's reader as they come.
+    SettingsReader reader(settings, bookmarks);
     std::vector<char> buffer(64 * 1024);
-    std::string line;
     DWORD got = 0;
-    while (ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
-        const char* p = buffer.data();
-        const char* end = p + got;
-        while (p < end) {
-            const char* lf = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
-            if (!lf) {
-                line.append(p, end);
-                break;
-            }
-            line.append(p, lf);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            ApplySettingsLine(line, settings, bookmarks);
-            line.clear();
-            p = lf + 1;
-        }
-    }
+    while (ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
+        reader.Feed(buffer.data(), got);
     CloseHandle(h);
-    if (!line.empty()) {
-        if (line.back() == '\r') line.pop_back();
-        ApplySettingsLine(line, settings, bookmarks);
-    }
+    reader.Finish();
     return true;
 }
 

@@ -136,7 +136,6 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 int CMainFrame::OnCreate() {
-    app_.m_nCmdShow = SW_HIDE;
     poller_.g_bMessagePending = 0;
     poller_.m_bBlinking = 0;
     poller_.m_bUpdatePrompted = 0;

@@ -1,69 +1,48 @@
 #include "win/launch.h"
 
 #include <windows.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
+#include <objbase.h>
+#include <shellapi.h>
 
 #include "core/portal.h"
 #include "win/framework.h"
 
 namespace orlimo {
 
-std::string SystemCommandInterpreter() {
-    char dir[MAX_PATH] = {};
-    UINT n = GetSystemDirectoryA(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return std::string();
-    std::string path(dir, n);
-    if (path.back() != '\\') path += '\\';
-    return path + "cmd.exe";
+namespace {
+
+DWORD WINAPI OpenOnShell(LPVOID param) {
+    wchar_t* address = static_cast<wchar_t*>(param);
+    // The shell may hand the address over by COM or DDE: a single-threaded
+    // apartment of this thread's own.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    // No error boxes of the shell's; finish the hand-over before the thread ends.
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpVerb = L"open";
+    info.lpFile = address;
+    info.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&info);
+    if (SUCCEEDED(com)) CoUninitialize();
+    delete[] address;
+    return 0;
 }
 
-namespace {
-// The current environment with name=value added (replacing any variable of
-// that name), as a UTF-16 block for CreateProcess.
-std::vector<wchar_t> EnvironmentWith(const std::string& name, const std::string& value) {
-    std::vector<wchar_t> block;
-    const std::wstring prefix = AnsiToWide(name) + L"=";
-    if (LPWCH env = GetEnvironmentStringsW()) {
-        for (const wchar_t* p = env; *p; p += wcslen(p) + 1) {
-            if (_wcsnicmp(p, prefix.c_str(), prefix.size()) == 0) continue;
-            block.insert(block.end(), p, p + wcslen(p) + 1);
-        }
-        FreeEnvironmentStringsW(env);
-    }
-    const std::wstring entry = prefix + AnsiToWide(value);
-    block.insert(block.end(), entry.begin(), entry.end());
-    block.push_back(L'\0');
-    block.push_back(L'\0');
-    return block;
-}
 }  // namespace
 
 bool LaunchAddress(const std::string& address) {
-    std::optional<LaunchCommand> cmd = BuildLaunchCommand(address);
-    if (!cmd) return false;
-    const std::string interpreter = SystemCommandInterpreter();
-    if (interpreter.empty()) return false;
-
-    std::vector<char> command_line(cmd->command_line.begin(), cmd->command_line.end());
-    command_line.push_back('\0');
-    std::vector<wchar_t> environment;
-    if (!cmd->env_name.empty()) environment = EnvironmentWith(cmd->env_name, cmd->env_value);
-
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION pi = {};
-    BOOL ok = CreateProcessA(interpreter.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                             CREATE_NO_WINDOW | (environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT),
-                             environment.empty() ? nullptr : environment.data(),
-                             nullptr, &si, &pi);
-    if (!ok) return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    if (!LaunchableAddress(address)) return false;
+    const std::wstring wide = AnsiToWide(address);
+    wchar_t* copy = new wchar_t[wide.size() + 1];
+    wide.copy(copy, wide.size());
+    copy[wide.size()] = L'\0';
+    HANDLE thread = CreateThread(nullptr, 0, &OpenOnShell, copy, 0, nullptr);
+    if (!thread) {
+        delete[] copy;
+        return false;
+    }
+    CloseHandle(thread);
     return true;
 }
 

@@ -1,16 +1,14 @@
-// Hands an address to the default browser through the system's command
-// interpreter ("start"), hidden.
+// Hands an address to the default browser: the shell's "open" verb on the
+// address as it stands, with no command interpreter in between.
 #pragma once
 #include <string>
 
 namespace orlimo {
 
-// The full path of the system's cmd.exe (never one from the program's or
-// the current folder).
-std::string SystemCommandInterpreter();
-
-// Starts the browser on address; false when the address was refused or the
-// interpreter could not be started. Never waits for the browser.
+// Opens address (text in the ANSI code page) with ShellExecuteExW on a
+// short-lived thread of its own, so that a slow shell never holds up the
+// caller. False when the address was refused or the thread could not be
+// started; what the shell then does is not waited for.
 bool LaunchAddress(const std::string& address);
 
 }  // namespace orlimo

@@ -5,10 +5,9 @@
 #include "win/app.h"
 #include "win/framework.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     orlimo::SetAppInstance(instance);
     orlimo::COrlimoApp& app = orlimo::TheApp();
-    app.m_nCmdShow = show;
     if (!app.InitInstance()) return 0;
     return app.Run();
 }

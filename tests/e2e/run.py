@@ -141,6 +141,7 @@ class Result(unittest.TestResult):
         super().addSubTest(test, subtest, err)
         if err is not None:
             self.out("  sub-test failed: %s" % subtest.id())
+            self.reports.append(("FAIL", subtest, self._exc_info_to_string(err, test)))
 
     def counts(self):
         failed = len(self.failures) + len(self.errors) + len(self.unexpectedSuccesses)

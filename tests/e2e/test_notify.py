@@ -216,6 +216,45 @@ class ResponsiveTest(GroupTestCase):
         self.assertIsNone(self.prog.crashed())
 
 
+class TaskbarRestartTest(GroupTestCase):
+    """A restarted taskbar has forgotten every icon and broadcasts
+    "TaskbarCreated": the program's icon comes back as it was, the normal
+    one and the failure one with their tooltips.
+
+    Pictures are compared only as freshly shown: Wine blends a changed icon
+    over the one before it, so a picture taken after a change differs a
+    little from the same icon shown anew."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        env.portal.set_default("text", body="0\r\n")
+        cls.prog = env.launch(env.launch_folder(config=env.config(interval_time=0)))
+
+    def restart_taskbar(self, tip):
+        env = self.env
+        env.driver.call("tray-forget")
+        self.assertTrue(env.wait_no_tray(10), "the icon was not removed from outside")
+        env.driver.call("taskbar-created")
+        self.assertTrue(env.wait_tip(tip, 10), "the icon did not come back")
+        time.sleep(1)  # the tray window is shown anew: let it paint
+        return icon_picture(env)
+
+    def test_icon_comes_back_with_its_picture_and_tooltip(self):
+        env = self.env
+        self.assertTrue(env.wait_tip(TIP_NORMAL, 10))
+        time.sleep(1)
+        normal = icon_picture(env)
+        self.assertIsNotNone(normal)
+        self.assertEqual(self.restart_taskbar(TIP_NORMAL), normal)
+        env.portal.set_default("socket")
+        self.assertTrue(env.wait_tip(TIP_NET_FAULT, 15))
+        failure = self.restart_taskbar(TIP_NET_FAULT)
+        self.assertNotEqual(failure, normal, "the failure picture came back as the normal one")
+        self.assertEqual(self.restart_taskbar(TIP_NET_FAULT), failure)
+        self.assertIsNone(self.prog.crashed())
+
+
 def restart_portal(portal, port):
     """Starts the stand-in portal again on the port it had."""
     portal.start(port=port)

@@ -131,7 +131,7 @@ HOSTILE = [
     ("and", r"http://127.0.0.1/a&echo pwned>c:\canary1.txt", True),
     ("caret", r"http://127.0.0.1/b^&echo pwned^>c:\canary2.txt", True),
     ("percent", r"http://127.0.0.1/%USERNAME%&echo pwned>c:\canary3.txt", True),
-    ("quote", r'http://127.0.0.1/"&echo pwned>c:\canary4.txt&"', False),
+    ("quote", r'http://127.0.0.1/"&echo pwned>c:\canary4.txt&"', True),
     ("pipe", r"http://127.0.0.1/c|echo pwned>c:\canary5.txt", True),
     ("bang", r"http://127.0.0.1/d!PATH!(x)&echo pwned>c:\canary6.txt", True),
     ("tab", "http://127.0.0.1/e\t&echo pwned>c:\\canary7.txt", False),
@@ -147,7 +147,9 @@ class FavoritesTest(NavigationChecks):
         ("", "http://127.0.0.1/no-caption/"),                  # 3 empty caption
         ("Big Caption With Spaces", "ftp://x/http://127.0.0.1/behind"),  # 4 http:// later
         ("大写", "HTTP://127.0.0.1/upper/"),                   # 5 upper case
-    ] + [(c, a) for c, a, _ in HOSTILE]                         # 6 to 12
+    ] + [(c, a) for c, a, _ in HOSTILE] + [                     # 6 to 12
+        ("Mail", "  http://127.0.0.1/mail/ "),                 # 13 blanks around
+    ]
 
     @classmethod
     def setUpGroup(cls):
@@ -188,6 +190,9 @@ class FavoritesTest(NavigationChecks):
         time.sleep(2)
         for n in range(1, 8):
             self.assertFalse(env.prefix.exists(CANARY + "%d.txt" % n), "canary %d" % n)
+
+    def test_4_blanks_around_an_address_are_not_part_of_it(self):
+        self.assertEqual(self.choose(32823), self.reference("http://127.0.0.1/mail/"))
 
 
 class NoFavoritesTest(NavigationChecks):

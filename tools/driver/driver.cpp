@@ -38,8 +38,10 @@
 //   user                      the logged-on user name (GetUserNameW)
 //   acp                       the ANSI and OEM code pages
 //   cursor [X Y]              print (or set) the cursor position
-//   exec CMDLINE              WinExec(CMDLINE, SW_HIDE), as the program's
-//                             browser launches do (reference launches)
+//   tray-forget               remove the program's tray icon from outside
+//                             (NIM_DELETE with its window and icon id), as a
+//                             taskbar that restarted has forgotten it
+//   taskbar-created           broadcast "TaskbarCreated", as a new taskbar does
 //   shell-open ADDRESS        ShellExecuteW "open" of ADDRESS
 #include <windows.h>
 #include <commctrl.h>
@@ -504,14 +506,6 @@ bool WaitFor(DWORD ms, F ready) {
   }
 }
 
-std::string Ansi(const std::wstring& s) {
-  int n = WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, &out[0], n, nullptr, nullptr);
-  out.resize(n ? n - 1 : 0);
-  return out;
-}
-
 int Usage() {
   Print("{\"error\":\"usage: orlimo-driver SUBCOMMAND [ARGS...]; see driver.cpp\"}");
   return 2;
@@ -763,11 +757,23 @@ int Run(int argc, wchar_t** argv) {
     Print("{\"x\":" + Num(p.x) + ",\"y\":" + Num(p.y) + "}");
     return 0;
   }
-  if (cmd == L"exec") {
-    if (!arg(2)) return Usage();
-    UINT r = WinExec(Ansi(arg(2)).c_str(), SW_HIDE);
-    Print("{\"result\":" + Num(r) + "}");
-    return r > 31 ? 0 : 3;
+  if (cmd == L"tray-forget") {
+    HWND f = Frame();
+    if (!f) return Fail(1, "no OrlimoMainFrame window");
+    NOTIFYICONDATAW nid;
+    ZeroMemory(&nid, sizeof nid);
+    nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    nid.hWnd = f;
+    nid.uID = kTrayIconId;
+    if (!Shell_NotifyIconW(NIM_DELETE, &nid)) return Fail(3, "Shell_NotifyIcon(NIM_DELETE) failed");
+    Print("{\"deleted\":true}");
+    return 0;
+  }
+  if (cmd == L"taskbar-created") {
+    UINT msg = RegisterWindowMessageW(L"TaskbarCreated");
+    if (!msg || !PostMessageW(HWND_BROADCAST, msg, 0, 0)) return Fail(3, "broadcast failed");
+    Print("{\"broadcast\":" + Num(msg) + "}");
+    return 0;
   }
   if (cmd == L"shell-open") {
     if (!arg(2)) return Usage();
