@@ -68,6 +68,21 @@ class NavigationChecks(GroupTestCase):
         time.sleep(settle)
         return env.browser_addresses()
 
+    def choose_each(self, commands, settle=1.5):
+        """Posts the commands one after another, each once the launch of the
+        one before has reached the browser, and returns {command: address};
+        at the end no further launch may arrive."""
+        env = self.env
+        env.clear_browser()
+        got = {}
+        for n, command in enumerate(commands, start=1):
+            env.driver.call("post-command", command)
+            addresses = env.wait_browser(n, 15)
+            got[command] = addresses[n - 1] if len(addresses) >= n else None
+        time.sleep(settle)
+        self.assertEqual(len(env.browser_addresses()), len(commands), "one launch per command")
+        return got
+
     def reference(self, address):
         """What the browser gets when the shell itself opens address."""
         return self.env.reference_addresses(address)
@@ -87,9 +102,11 @@ class PortalPagesTest(NavigationChecks):
         cls.prog = env.launch(folder)
 
     def test_every_page_command_with_port_8080(self):
-        for cmd in list(PAGES) + [32801, 32819]:
+        commands = list(PAGES) + [32801, 32819]
+        got = self.choose_each(commands)
+        for cmd in commands:
             with self.subTest(command=cmd):
-                self.assertEqual(self.choose(cmd), [expected_address(cmd, self.SERVER, 8080, self.USER)])
+                self.assertEqual(got[cmd], expected_address(cmd, self.SERVER, 8080, self.USER))
 
     def test_pos_sales_chosen_in_the_menu(self):
         env = self.env
@@ -120,9 +137,11 @@ class PortalPagesPort80Test(NavigationChecks):
         cls.prog = env.launch(folder)
 
     def test_page_commands_without_port_part(self):
-        for cmd in (32791, 32817, 32780, 32801, 32819):
+        commands = (32791, 32817, 32780, 32801, 32819)
+        got = self.choose_each(commands)
+        for cmd in commands:
             with self.subTest(command=cmd):
-                self.assertEqual(self.choose(cmd), [expected_address(cmd, self.SERVER, 80, 0)])
+                self.assertEqual(got[cmd], expected_address(cmd, self.SERVER, 80, 0))
 
 
 CANARY = r"c:\canary"
