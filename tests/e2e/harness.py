@@ -15,6 +15,8 @@ cannot keep a pipe of the test runner open.
 """
 
 import atexit
+import contextlib
+import fcntl
 import json
 import unittest
 import os
@@ -181,6 +183,28 @@ def _terminate(proc, grace=5):
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait(grace)
+
+
+@contextlib.contextmanager
+def machine_lock(name, timeout=300):
+    """Holds a lock of this machine named name: what two runs side by side
+    cannot share (port 80, making the test account) is done by one at a
+    time."""
+    path = Path(tempfile.gettempdir()) / ("orlimo-e2e-%s.lock" % name)
+    with open(path, "a") as f:
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise HarnessError("the lock %s stayed busy for %s s" % (path, timeout))
+                time.sleep(0.2)
+        try:
+            yield
+        finally:
+            fcntl.flock(f, fcntl.LOCK_UN)
 
 
 def wait_until(predicate, timeout, interval=0.1):
@@ -682,13 +706,14 @@ class Environment:
         if os.geteuid() != 0:
             raise unittest.SkipTest("a second Linux account needs root")
         name = self.STANDARD_USER
-        try:
-            pwd.getpwnam(name)
-        except KeyError:
-            rc, o, e = run_bounded(["useradd", "--no-create-home", "--user-group",
-                                    "--shell", "/usr/sbin/nologin", name], 60)
-            if rc != 0:
-                raise HarnessError("useradd %s: %s" % (name, (o + e).decode(errors="replace")))
+        with machine_lock("account"):
+            try:
+                pwd.getpwnam(name)
+            except KeyError:
+                rc, o, e = run_bounded(["useradd", "--no-create-home", "--user-group",
+                                        "--shell", "/usr/sbin/nologin", name], 60)
+                if rc != 0:
+                    raise HarnessError("useradd %s: %s" % (name, (o + e).decode(errors="replace")))
         entry = pwd.getpwnam(name)
         account = (entry.pw_uid, entry.pw_gid)
         self.prefix.stop()

@@ -281,18 +281,22 @@ class Port80Test(GroupTestCase):
 
     def test_query_without_port_part(self):
         env = self.env
-        port80 = harness.Portal(env.folder / "portal80.log")
-        try:
-            port80.start(port=80)
-        except harness.HarnessError as e:
-            self.skipTest("port 80 not available: %s" % e)
-        self.addCleanup(port80.stop)
-        folder = env.launch_folder(config=env.config(server_port=80, user_id=3, interval_time=0))
-        self.launch(folder)
-        self.assertTrue(wait_until(lambda: len(port80.requests(NOTIFY)) >= 1, 15))
-        r = port80.requests(NOTIFY)[0]
-        self.assertEqual(r["query"], "usr_id=3&ver=1")
-        self.assertEqual(r["headers"].get("Host"), "127.0.0.1")
+        with harness.machine_lock("port80"):  # another run's program may want it too
+            port80 = harness.Portal(env.folder / "portal80.log")
+            try:
+                port80.start(port=80)
+            except harness.HarnessError as e:
+                self.skipTest("port 80 not available: %s" % e)
+            try:
+                folder = env.launch_folder(config=env.config(server_port=80, user_id=3, interval_time=0))
+                prog = self.launch(folder)
+                self.assertTrue(wait_until(lambda: len(port80.requests(NOTIFY)) >= 1, 15))
+                r = port80.requests(NOTIFY)[0]
+                self.assertEqual(r["query"], "usr_id=3&ver=1")
+                self.assertEqual(r["headers"].get("Host"), "127.0.0.1")
+                env.stop_program(prog)
+            finally:
+                port80.stop()
 
 
 if __name__ == "__main__":
