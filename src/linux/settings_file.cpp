@@ -37,7 +37,7 @@ bool Readable(const QString& path) {
 
 FileEncoding DetectEncoding(const QByteArray& bytes) {
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    (void)utf8.decode(bytes);
+    const QString text = utf8.decode(bytes);  // decodes only when made a QString
     return utf8.hasError() ? FileEncoding::Gb18030 : FileEncoding::Utf8;
 }
 
