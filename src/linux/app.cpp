@@ -127,7 +127,7 @@ void COrlimoApp::OpenUrl(const std::string& url) { LaunchAddress(url); }
 void COrlimoApp::OnLoginPage() { LaunchAddress(LoginUrl(settings)); }
 
 template <class Dialog, class... Args>
-void COrlimoApp::RunDialog(QPointer<QDialog>& open, Args&... args) {
+void COrlimoApp::RunCommandDialog(QPointer<QDialog>& open, Args&... args) {
     if (open) {
         open->raise();
         open->activateWindow();
@@ -135,15 +135,15 @@ void COrlimoApp::RunDialog(QPointer<QDialog>& open, Args&... args) {
     }
     Dialog dlg(args...);
     open = &dlg;
-    dlg.exec();
+    RunDialog(dlg);
     open = nullptr;
 }
 
-void COrlimoApp::OnSettings() { RunDialog<CConfigDlg>(settings_dlg_, *this); }
+void COrlimoApp::OnSettings() { RunCommandDialog<CConfigDlg>(settings_dlg_, *this); }
 
-void COrlimoApp::OnNotifierUpdate() { RunDialog<CUpdateDlg>(update_dlg_, *this); }
+void COrlimoApp::OnNotifierUpdate() { RunCommandDialog<CUpdateDlg>(update_dlg_, *this); }
 
-void COrlimoApp::OnAbout() { RunDialog<CAboutDlg>(about_dlg_); }
+void COrlimoApp::OnAbout() { RunCommandDialog<CAboutDlg>(about_dlg_); }
 
 void COrlimoApp::OnAutoRun() {
     XdgAutostart autostart = Autostart();

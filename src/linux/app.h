@@ -80,7 +80,7 @@ private:
     // Runs a dialog of a command modally; while it is open, the command
     // brings it to the front instead of opening a second one.
     template <class Dialog, class... Args>
-    void RunDialog(QPointer<QDialog>& open, Args&... args);
+    void RunCommandDialog(QPointer<QDialog>& open, Args&... args);
 
     std::unique_ptr<CMainFrame> frame_;
     QPointer<QDialog> settings_dlg_;

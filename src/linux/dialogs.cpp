@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -43,9 +44,21 @@ void FixedDialog(QDialog* dlg, int dialog_id) {
 
 }  // namespace
 
+int RunDialog(QDialog& dlg) {
+    QEventLoop loop;
+    QObject::connect(&dlg, &QDialog::finished, &loop, &QEventLoop::quit);
+    dlg.show();
+    dlg.raise();
+    dlg.activateWindow();
+    loop.exec(QEventLoop::DialogExec);
+    return dlg.result();
+}
+
 void AppMessageBox(QWidget* owner, const QString& text, QMessageBox::Icon icon) {
     QMessageBox box(icon, AppTitle(), text, QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
+    // Raised from a dialog, it locks that dialog only.
+    if (owner) box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
 

@@ -17,6 +17,12 @@ namespace orlimo {
 class COrlimoApp;
 class Poller;
 
+// Runs a dialog until it is closed and returns its result. The caller waits
+// for it, as for a modal dialog, but the tray icon and its menu stay usable
+// meanwhile, as they do beside a dialog on Windows: QDialog::exec would make
+// it application-modal, which locks an XEmbed tray icon.
+int RunDialog(QDialog& dlg);
+
 // A modal message box titled "orlimo" with an OK button, owned by owner
 // (which it disables while it is open); nullptr for none.
 void AppMessageBox(QWidget* owner, const QString& text,

@@ -210,7 +210,7 @@ void CMainFrame::StopBlinkTimer() { blink_timer_.stop(); }
 
 void CMainFrame::ShowNewMessagePrompt() {
     CNewMessageDlg dlg(app_, poller_);
-    dlg.exec();
+    RunDialog(dlg);
 }
 
 void CMainFrame::ShowUpdatePrompt() { app_.OnNotifierUpdate(); }

@@ -127,3 +127,9 @@ class MenuTests(ProgramTest):
         about.press("确定")
         self.assertTrue(wait_no_dialog("关于 orlimo"))
         self.assertEqual(len(p.addresses()), 1)
+
+        # The exit command ends the program also while a dialog is open.
+        p.secondary_activate()
+        self.assertIsNotNone(wait_dialog("关于 orlimo"))
+        p.choose_caption("退出")
+        self.assertEqual(p.proc.wait(10), 0)
