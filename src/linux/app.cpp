@@ -176,8 +176,10 @@ void COrlimoApp::OnUpdateFavorite(int n, CCmdUI& ui) {
 // ---- shortcuts ----
 
 QByteArray COrlimoApp::PortalShortcut() const {
-    return PortalShortcutEntry(PortalShortcutName(),
-                               AddressUrl(LoginUrl(settings)).toString(QUrl::FullyEncoded));
+    // No launcher for an address that could not be opened either.
+    const QUrl url = AddressUrl(LoginUrl(settings));
+    if (!url.isValid()) return QByteArray();
+    return PortalShortcutEntry(PortalShortcutName(), url.toString(QUrl::FullyEncoded));
 }
 
 void COrlimoApp::OnShortcutDesktop() { WritePortalShortcut(DesktopFolder(), false, PortalShortcut()); }

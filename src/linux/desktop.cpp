@@ -166,7 +166,7 @@ QByteArray PortalShortcutEntry(const QString& name, const QString& address) {
 }
 
 bool WritePortalShortcut(const QString& folder, bool create_folder, const QByteArray& entry) {
-    if (folder.isEmpty()) return false;
+    if (folder.isEmpty() || entry.isEmpty()) return false;
     if (!create_folder && !QFileInfo(folder).isDir()) return false;
     const QString path = folder + '/' + kPortalShortcutFile;
     if (!WriteFileAtomically(path, entry)) return false;

@@ -61,7 +61,7 @@ inline const char kPortalShortcutFile[] = "orlimo-portal.desktop";
 QByteArray PortalShortcutEntry(const QString& name, const QString& address);
 
 // Writes the entry as folder/kPortalShortcutFile (creating the folder when
-// create_folder); false when it was not written.
+// create_folder); false when it was not written (also for an empty entry).
 bool WritePortalShortcut(const QString& folder, bool create_folder, const QByteArray& entry);
 
 }  // namespace orlimo
