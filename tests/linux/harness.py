@@ -305,9 +305,6 @@ class Program:
             self.out.close()
             self.out = None
 
-    def log(self):
-        return (self.dir / "program.log").read_text(errors="replace")
-
     # -- the tray item -----------------------------------------------------
 
     def _item(self):
@@ -319,12 +316,9 @@ class Program:
     def tooltip(self):
         return str(self.prop("ToolTip")[2])
 
-    def icon_rgba(self, size=None):
-        """(width, height, ARGB bytes) of the item's picture (its largest, or
-        the one of the given size)."""
+    def icon_rgba(self):
+        """(width, height, ARGB bytes) of the item's largest picture."""
         pixmaps = [(int(w), int(h), bytes(data)) for w, h, data in self.prop("IconPixmap")]
-        if size is not None:
-            pixmaps = [p for p in pixmaps if p[0] == size]
         return max(pixmaps, key=lambda p: p[0])
 
     def activate(self):
@@ -403,10 +397,6 @@ class Program:
     def wait_addresses(self, count, timeout=10):
         wait_until(lambda: len(self.addresses()) >= count, timeout)
         return self.addresses()
-
-    def clear_addresses(self):
-        if self.browser_log.exists():
-            self.browser_log.unlink()
 
 
 # ------------------------------------------------------------ accessibility
@@ -488,12 +478,6 @@ class Dialog:
                 action.do_action(0)
                 return
         raise HarnessError("no button %r in %r" % (caption, self.title))
-
-    def focused(self):
-        for n in self._walk():
-            if n.get_state_set().contains(Atspi.StateType.FOCUSED):
-                return n.get_name()
-        return None
 
 
 def dialogs(name="orlimo"):
@@ -582,7 +566,7 @@ def colourful(pixmap):
     width, height, data = pixmap
     n = 0
     for i in range(0, width * height * 4, 4):
-        a, r, g, b = data[i], data[i + 1], data[i + 2], data[i + 3]
+        a, r, b = data[i], data[i + 1], data[i + 3]
         if a > 200 and r - b > 80:
             n += 1
     return n

@@ -31,7 +31,12 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 
-import harness  # noqa: E402
+try:
+    import harness  # noqa: E402
+except ImportError as e:  # another python3 than Debian's, or bindings missing
+    print("linux: %s (run with /usr/bin/python3; tools/setup.sh installs python3-dbus, "
+          "python3-gi and gir1.2-atspi-2.0)\nlinux: 0 passed, 1 failed" % e)
+    sys.exit(1)
 
 
 # Start-up first: when the program cannot start, that failure comes first.
