@@ -45,6 +45,7 @@ bool TrayPresent() {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (!x11 || !x11->connection()) return false;
     xcb_connection_t* c = x11->connection();
+    // The tray of screen 0, the one X screen of a desktop session.
     static const char kTraySelection[] = "_NET_SYSTEM_TRAY_S0";
     xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
         c, xcb_intern_atom(c, 1, sizeof kTraySelection - 1, kTraySelection), nullptr);
