@@ -147,6 +147,8 @@ class ShortcutTests(ProgramTest):
         def target(path):
             return exec_argv(desktop_entry(path)["Exec"])[1]
         login = "http://127.0.0.1:%d/velsa/login.jsp" % port
+        # Written at start, right after the icon is shown.
+        self.assertTrue(wait_until(lambda: desktop.exists() and applications.exists(), 5))
         self.assertEqual(target(desktop), login)
         self.assertEqual(target(applications), login)
         self.assertFalse((p.home / "Desktop").exists())

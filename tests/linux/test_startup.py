@@ -27,7 +27,8 @@ class StartupTests(ProgramTest):
 
         for folder in (p.home / "Desktop", p.data_home / "applications"):
             path = folder / SHORTCUT
-            self.assertTrue(path.is_file(), path)
+            # Written at start, right after the icon is shown.
+            self.assertTrue(wait_until(path.is_file, 5), path)
             entry = desktop_entry(path)
             self.assertEqual(entry["Name"], "企业管理")
             self.assertEqual(entry["Type"], "Application")
