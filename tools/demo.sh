@@ -3,6 +3,7 @@
 #
 #   tools/demo.sh [--no-wait] [--port N] [--interval MINUTES] [--reply KIND]
 #                 [--arch i686|x86_64]
+#   tools/demo.sh --linux [--no-wait] [--port N] [--interval M] [--reply KIND]
 #
 # Installs what is missing (tools/setup.sh), builds the program if needed,
 # picks the build that this machine's Wine runs (the i686 program in a
@@ -25,6 +26,11 @@
 #
 # Without --no-wait it runs until Ctrl+C or until "退出" is chosen.
 set -uo pipefail
+
+# --linux: the Linux front end instead (tools/demo-linux.sh, same options).
+for arg in "$@"; do
+  [ "$arg" = --linux ] && exec bash "$(dirname "${BASH_SOURCE[0]}")/demo-linux.sh" "$@"
+done
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 DEMO=$ROOT/build/demo

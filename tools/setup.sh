@@ -13,6 +13,10 @@ pkgs=(cmake ninja-build g++ make pkg-config
       wine wine32:i386 wine64 xvfb x11-utils xdotool imagemagick
       fonts-wqy-microhei locales googletest libgtest-dev python3 zstd
       wixl osslsigncode openssl clang-14)
+# The Linux front end: Qt 6 and the .deb tools (dpkg-shlibdeps, file); its
+# tests' session bus, tray watcher and accessibility bus; the demo's tray.
+pkgs+=(qt6-base-dev dpkg-dev file dbus-daemon python3-dbus python3-gi gir1.2-atspi-2.0
+       at-spi2-core xdg-user-dirs trayer)
 
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 

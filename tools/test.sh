@@ -10,13 +10,15 @@
 #           programs and installer packages, checksums, signatures
 #   e2e   - the real orlimo.exe under Wine and Xvfb, its installer package
 #           under Wine's msiexec
+#   linux - the Linux front end (preset linux) and its .deb, black box under
+#           Xvfb with a private session bus (tests/linux/run.py)
 # The win and e2e tiers run the i686 build in a 32-bit prefix and the x86_64
 # build in a 64-bit prefix, each where this machine's Wine can run it: some
 # machines cannot execute 32-bit programs at all, and there only the x86_64
 # build runs (the line before the last says which ran and why).
 # A tier that runs no test counts as failed.
 # Installs what is missing first (tools/setup.sh), then builds.
-# Usage: tools/test.sh [--tier build|unit|win|release|e2e]...
+# Usage: tools/test.sh [--tier build|unit|win|release|e2e|linux]...
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -26,10 +28,10 @@ args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
     --tier) tiers+=("${2:-}"); shift 2 || shift ;;
-    *) echo "usage: $0 [--tier build|unit|win|release|e2e]..." >&2; exit 2 ;;
+    *) echo "usage: $0 [--tier build|unit|win|release|e2e|linux]..." >&2; exit 2 ;;
   esac
 done
-[ ${#tiers[@]} -eq 0 ] && tiers=(build unit win release e2e)
+[ ${#tiers[@]} -eq 0 ] && tiers=(build unit win release e2e linux)
 want() { local t; for t in "${tiers[@]}"; do [ "$t" = "$1" ] && return 0; done; return 1; }
 
 # Install what is missing, then start again in a new shell: a process that
@@ -146,6 +148,17 @@ if want unit; then
     count unit $((total - f)) "$f"
   else
     tail -n 30 build/logs/build-native.log; count unit 0 1
+  fi
+fi
+
+# The Linux front end: its build and package, then its black-box tests
+# (Debian's python3, which has the D-Bus and AT-SPI bindings).
+if want linux; then
+  if { build linux && cmake --build --preset linux -j2 --target package; } >build/logs/build-linux.log 2>&1; then
+    timeout -k 10 600 /usr/bin/python3 tests/linux/run.py </dev/null 2>&1 | tee build/logs/linux.log | tail -n 25
+    count_summary linux build/logs/linux.log linux
+  else
+    tail -n 30 build/logs/build-linux.log; echo "the linux build failed"; count linux 0 1
   fi
 fi
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The release command with a throwaway code-signing certificate: the five
+# The release command with a throwaway code-signing certificate: the six
 # files are made, the checksums hold, every signed file verifies against
 # the certificate, and one changed byte makes verification fail.
 # Ends with "release: N passed, N failed".
@@ -19,12 +19,12 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/signer.pfx" \
   -passout pass:throwaway >>"$work/log" 2>&1
 dist=$work/dist
-check "release.sh signs and makes the five files" \
+check "release.sh signs and makes the six files" \
   env ORLIMO_SIGN_PFX="$work/signer.pfx" ORLIMO_SIGN_PASSWORD=throwaway \
   bash "$ROOT/tools/release.sh" --dist "$dist"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/mingw-i686/CMakeCache.txt")
 signed=("x86/orlimo.exe" "x64/orlimo.exe" "orlimo-$version-x86.msi" "orlimo-$version-x64.msi")
-check "SHA256SUMS holds for the four files" bash -c 'cd "$1" && sha256sum -c --strict SHA256SUMS && [ "$(wc -l < SHA256SUMS)" = 4 ]' _ "$dist"
+check "SHA256SUMS holds for the four files and the .deb" bash -c 'cd "$1" && sha256sum -c --strict SHA256SUMS && [ "$(wc -l < SHA256SUMS)" = 5 ] && grep -q "orlimo_$2_amd64.deb" SHA256SUMS' _ "$dist" "$version"
 for f in "${signed[@]}"; do
   check "$f verifies" osslsigncode verify -CAfile "$work/cert.pem" -in "$dist/$f"
 done

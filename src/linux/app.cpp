@@ -1,0 +1,196 @@
+#include "linux/app.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+
+#include "core/autorun.h"
+#include "core/portal.h"
+#include "core/shortcuts.h"
+#include "linux/desktop.h"
+#include "linux/dialogs.h"
+#include "linux/frame.h"
+#include "linux/texts.h"
+
+namespace orlimo {
+namespace {
+
+XdgAutostart Autostart() { return XdgAutostart(QCoreApplication::applicationFilePath()); }
+
+// "企业管理": the portal shortcut's name, the Windows link's file name
+// without its folder separator and extension.
+QString PortalShortcutName() {
+    QString name = QString::fromUtf8(kPortalLinkName);
+    if (name.startsWith('\\')) name.remove(0, 1);
+    if (name.endsWith(QLatin1String(".lnk"))) name.chop(4);
+    return name;
+}
+
+}  // namespace
+
+COrlimoApp::COrlimoApp() = default;
+COrlimoApp::~COrlimoApp() = default;
+
+void COrlimoApp::InitInstance() {
+    autorun_flag = Autostart().Present() ? 1 : 0;
+    LoadSettings(ResolveSettingsPath(), &settings, &bookmark_entries, &settings_encoding);
+    frame_ = std::make_unique<CMainFrame>(*this);
+    frame_->Create();
+    CreateAllShortcuts();
+}
+
+void COrlimoApp::ExitInstance() {
+    if (frame_) frame_->Destroy();
+}
+
+bool COrlimoApp::HasCommandHandler(int id) const {
+    if (FindPageCommand(id) || FavoriteNumber(id)) return true;
+    switch (id) {
+        case ID_SETTINGS:
+        case ID_AUTORUN:
+        case ID_NOTIFIER_UPDATE:
+        case ID_APP_ABOUT:
+        case ID_APP_EXIT:
+        case ID_SHORTCUT_DESKTOP:
+        case ID_SHORTCUT_STARTMENU:
+        case ID_SHORTCUT_ALL:
+            return true;
+        default:
+            // Quick Launch has no counterpart on a Linux desktop.
+            return false;
+    }
+}
+
+void COrlimoApp::OnCmdMsg(int id) {
+    if (const PageCommand* page = FindPageCommand(id)) {
+        LaunchAddress(PageCommandUrl(*page, settings));
+        return;
+    }
+    if (const int n = FavoriteNumber(id)) {
+        OnFavorite(n);
+        return;
+    }
+    switch (id) {
+        case ID_SETTINGS: OnSettings(); break;
+        case ID_AUTORUN: OnAutoRun(); break;
+        case ID_NOTIFIER_UPDATE: OnNotifierUpdate(); break;
+        case ID_APP_ABOUT: OnAbout(); break;
+        case ID_APP_EXIT: OnAppExit(); break;
+        case ID_SHORTCUT_DESKTOP: OnShortcutDesktop(); break;
+        case ID_SHORTCUT_STARTMENU: OnShortcutApplications(); break;
+        case ID_SHORTCUT_ALL: CreateAllShortcuts(); break;
+        default: break;
+    }
+}
+
+void COrlimoApp::OnUpdateCmdUI(CCmdUI& ui) {
+    if (ui.Id() == ID_AUTORUN) {
+        OnUpdateAutoRun(ui);
+    } else if (const int n = FavoriteNumber(ui.Id())) {
+        OnUpdateFavorite(n, ui);
+    }
+}
+
+QUrl COrlimoApp::AddressUrl(const std::string& address) const {
+    // QUrl's tolerant parsing encodes what may not stand in an address
+    // (blanks, non-ASCII, quotes, "|", ...) and leaves escapes alone; but one
+    // "%" that starts no escape would make it encode every "%" of the
+    // address, its good escapes too. Such a "%" is written as "%25" first.
+    const QString text = DecodeText(address, settings_encoding);
+    auto hex = [&text](qsizetype i) {
+        return i < text.size() && ((text[i] >= '0' && text[i] <= '9') ||
+                                   (text[i] >= 'a' && text[i] <= 'f') ||
+                                   (text[i] >= 'A' && text[i] <= 'F'));
+    };
+    QString escaped;
+    escaped.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && !(hex(i + 1) && hex(i + 2))) {
+            escaped += QLatin1String("%25");
+        } else {
+            escaped += text[i];
+        }
+    }
+    return QUrl(escaped, QUrl::TolerantMode);
+}
+
+void COrlimoApp::LaunchAddress(const std::string& address) {
+    const QUrl url = AddressUrl(address);
+    if (url.isValid()) QDesktopServices::openUrl(url);
+}
+
+void COrlimoApp::OpenPortalPage(const std::string& page_path) {
+    LaunchAddress(PortalPageUrl(settings, page_path));
+}
+
+void COrlimoApp::OpenUrl(const std::string& url) { LaunchAddress(url); }
+
+void COrlimoApp::OnLoginPage() { LaunchAddress(LoginUrl(settings)); }
+
+template <class Dialog, class... Args>
+void COrlimoApp::RunCommandDialog(QPointer<QDialog>& open, Args&... args) {
+    if (open) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    Dialog dlg(args...);
+    open = &dlg;
+    RunDialog(dlg);
+    open = nullptr;
+}
+
+void COrlimoApp::OnSettings() { RunCommandDialog<CConfigDlg>(settings_dlg_, *this); }
+
+void COrlimoApp::OnNotifierUpdate() { RunCommandDialog<CUpdateDlg>(update_dlg_, *this); }
+
+void COrlimoApp::OnAbout() { RunCommandDialog<CAboutDlg>(about_dlg_); }
+
+void COrlimoApp::OnAutoRun() {
+    XdgAutostart autostart = Autostart();
+    const AutorunToggle result = ToggleAutorun(autorun_flag, autostart);
+    autorun_flag = result.autorun_flag;
+    // The mark shows what the files say now; a refused change is reported.
+    if (frame_) frame_->UpdateMenuItems();
+    if (result.refused) AppMessageBox(nullptr, Text(IDS_SAVE_FAILED), QMessageBox::Warning);
+}
+
+void COrlimoApp::OnUpdateAutoRun(CCmdUI& ui) {
+    // Another program (a desktop's session settings) may have changed the
+    // entries since: the mark shows their effect at every display.
+    autorun_flag = Autostart().Present() ? 1 : 0;
+    ui.SetCheck(autorun_flag == 1);
+}
+
+void COrlimoApp::OnAppExit() { QCoreApplication::quit(); }
+
+void COrlimoApp::OnFavorite(int n) {
+    if (std::optional<std::string> url = FavoriteTarget(n, bookmark_entries)) OpenUrl(*url);
+}
+
+void COrlimoApp::OnUpdateFavorite(int n, CCmdUI& ui) {
+    const FavoriteView view = FavoriteUpdate(n, bookmark_entries);
+    if (view.set_enabled) ui.Enable(view.enabled);
+    if (view.set_text) ui.SetText(DecodeText(view.text, settings_encoding));
+}
+
+// ---- shortcuts ----
+
+QByteArray COrlimoApp::PortalShortcut() const {
+    // No launcher for an address that could not be opened either.
+    const QUrl url = AddressUrl(LoginUrl(settings));
+    if (!url.isValid()) return QByteArray();
+    return PortalShortcutEntry(PortalShortcutName(), url.toString(QUrl::FullyEncoded));
+}
+
+void COrlimoApp::OnShortcutDesktop() { WritePortalShortcut(DesktopFolder(), false, PortalShortcut()); }
+
+void COrlimoApp::OnShortcutApplications() {
+    WritePortalShortcut(ApplicationsFolder(), true, PortalShortcut());
+}
+
+void COrlimoApp::CreateAllShortcuts() {
+    OnShortcutDesktop();
+    OnShortcutApplications();
+}
+
+}  // namespace orlimo

@@ -1,0 +1,233 @@
+#include "linux/dialogs.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/poller.h"
+#include "core/portal.h"
+#include "linux/app.h"
+#include "linux/settings_file.h"
+#include "linux/texts.h"
+
+namespace orlimo {
+namespace {
+
+// The buttons of a dialog in the template's arrangement: the cancel button
+// on the left, the default button on the right.
+QHBoxLayout* ButtonRow(QDialog* dlg, QPushButton* left, QPushButton* right) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(left);
+    row->addWidget(right);
+    row->addStretch(1);
+    QObject::connect(right, &QPushButton::clicked, dlg, &QDialog::accept);
+    QObject::connect(left, &QPushButton::clicked, dlg, &QDialog::reject);
+    right->setDefault(true);
+    return row;
+}
+
+void FixedDialog(QDialog* dlg, int dialog_id) {
+    dlg->setWindowTitle(DialogCaption(dialog_id));
+    dlg->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                        Qt::WindowCloseButtonHint);
+    dlg->setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+}  // namespace
+
+int RunDialog(QDialog& dlg) {
+    QEventLoop loop;
+    QObject::connect(&dlg, &QDialog::finished, &loop, &QEventLoop::quit);
+    dlg.show();
+    dlg.raise();
+    dlg.activateWindow();
+    loop.exec(QEventLoop::DialogExec);
+    return dlg.result();
+}
+
+void AppMessageBox(QWidget* owner, const QString& text, QMessageBox::Icon icon) {
+    QMessageBox box(icon, AppTitle(), text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    // Raised from a dialog, it locks that dialog only.
+    if (owner) box.setWindowModality(Qt::WindowModal);
+    box.exec();
+}
+
+// ---- new message ----
+
+CNewMessageDlg::CNewMessageDlg(COrlimoApp& app, Poller& poller) : app_(app), poller_(poller) {
+    FixedDialog(this, IDD_NEWMESSAGE);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(StaticText(IDD_NEWMESSAGE, 0)));
+    auto* view = new QPushButton(ControlText(IDD_NEWMESSAGE, IDOK));
+    auto* later = new QPushButton(ControlText(IDD_NEWMESSAGE, IDCANCEL));
+    layout->addLayout(ButtonRow(this, later, view));
+    setTabOrder(view, later);
+    view->setFocus();
+    close_timer_.setSingleShot(true);
+    connect(&close_timer_, &QTimer::timeout, this, &QDialog::reject);
+    close_timer_.start(kNewMessageTimeoutMs);
+}
+
+void CNewMessageDlg::accept() {
+    close_timer_.stop();
+    poller_.ClearMessagePending();
+    app_.OpenPortalPage(kMessageBoxPage);
+    QDialog::accept();
+}
+
+// ---- update ----
+
+CUpdateDlg::CUpdateDlg(COrlimoApp& app) : app_(app) {
+    FixedDialog(this, IDD_UPDATE);
+    auto* layout = new QVBoxLayout(this);
+    for (int i = 0; i < 3; ++i) {
+        auto* label = new QLabel(StaticText(IDD_UPDATE, i));
+        label->setAlignment(Qt::AlignHCenter);
+        layout->addWidget(label);
+    }
+    auto* download = new QPushButton(ControlText(IDD_UPDATE, IDOK));
+    auto* close = new QPushButton(ControlText(IDD_UPDATE, IDCANCEL));
+    layout->addLayout(ButtonRow(this, close, download));
+    setTabOrder(download, close);
+    download->setFocus();
+}
+
+void CUpdateDlg::accept() {
+    app_.LaunchAddress(PersonalDataUrl(app_.settings));
+    QDialog::accept();
+}
+
+// ---- settings ----
+
+CConfigDlg::CConfigDlg(COrlimoApp& app) : app_(app) {
+    FixedDialog(this, IDD_CONFIG);
+    // The template's static texts, in its order.
+    enum { kServerLabel, kIntervalLabel, kUserLabel, kMinutes, kPortLabel };
+    auto label = [](int n, QLineEdit* buddy) {
+        auto* l = new QLabel(StaticText(IDD_CONFIG, n));
+        l->setBuddy(buddy);
+        return l;
+    };
+    server_edit_ = new QLineEdit;
+    port_edit_ = new QLineEdit;
+    interval_edit_ = new QLineEdit;
+    user_edit_ = new QLineEdit;
+    auto* grid = new QGridLayout;
+    grid->addWidget(label(kServerLabel, server_edit_), 0, 0, Qt::AlignRight);
+    grid->addWidget(server_edit_, 0, 1, 1, 2);
+    grid->addWidget(label(kPortLabel, port_edit_), 1, 0, Qt::AlignRight);
+    grid->addWidget(port_edit_, 1, 1);
+    grid->addWidget(label(kIntervalLabel, interval_edit_), 2, 0, Qt::AlignRight);
+    grid->addWidget(interval_edit_, 2, 1);
+    grid->addWidget(new QLabel(StaticText(IDD_CONFIG, kMinutes)), 2, 2);
+    grid->addWidget(label(kUserLabel, user_edit_), 3, 0, Qt::AlignRight);
+    grid->addWidget(user_edit_, 3, 1);
+    auto* save = new QPushButton(ControlText(IDD_CONFIG, IDOK));
+    auto* cancel = new QPushButton(ControlText(IDD_CONFIG, IDCANCEL));
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(ButtonRow(this, cancel, save));
+    // The template's tab order: the buttons first, then the fields in the
+    // order of their ids.
+    setTabOrder(save, cancel);
+    setTabOrder(cancel, server_edit_);
+    setTabOrder(server_edit_, interval_edit_);
+    setTabOrder(interval_edit_, user_edit_);
+    setTabOrder(user_edit_, port_edit_);
+
+    // The values in force, which after a failed save are not the file's.
+    path = ResolveSettingsPath();
+    const Settings& s = app_.settings;
+    server = s.server;
+    server_port = s.server_port;
+    user_id = s.user_id;
+    interval_time = s.interval_time;
+    server_edit_->setText(DecodeText(server, app_.settings_encoding));
+    port_edit_->setText(QString::number(server_port));
+    interval_edit_->setText(QString::number(interval_time));
+    user_edit_->setText(QString::number(user_id));
+    save->setFocus();
+}
+
+bool CConfigDlg::ExchangeInt(QLineEdit* edit, int32_t* value) {
+    // Only digits, a sign and blanks can pass; anything else fails as '?'.
+    std::string text;
+    for (QChar c : edit->text()) text.push_back(c.unicode() < 0x80 ? static_cast<char>(c.unicode()) : '?');
+    if (ParseDialogInteger(text, value)) return true;
+    AppMessageBox(this, Text(IDS_ENTER_INTEGER), QMessageBox::Warning);
+    edit->setFocus();
+    edit->selectAll();
+    return false;
+}
+
+void CConfigDlg::accept() {
+    // Nothing is taken over unless every field is valid.
+    int32_t port = server_port, interval = interval_time, user = user_id;
+    if (!ExchangeInt(port_edit_, &port)) return;
+    if (!ExchangeInt(interval_edit_, &interval)) return;
+    if (!ExchangeInt(user_edit_, &user)) return;
+    // An unchanged server keeps its bytes, whatever they decode to.
+    const QString shown = DecodeText(server, app_.settings_encoding);
+    if (server_edit_->text() != shown) server = EncodeText(server_edit_->text(), app_.settings_encoding);
+    server_port = port;
+    interval_time = interval;
+    user_id = user;
+
+    Settings& s = app_.settings;
+    s.interval_time = interval_time;
+    s.user_id = user_id;
+    s.server = server;
+    s.server_port = server_port;
+    SaveSettings(this, path, server, user_id, interval_time, server_port, s.bookmark);
+    QDialog::accept();
+}
+
+// ---- about ----
+
+CAboutDlg::CAboutDlg() {
+    FixedDialog(this, IDD_ABOUTBOX);
+    auto* icon = new QLabel;
+    icon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+    icon->setAlignment(Qt::AlignTop);
+    auto* text = new QVBoxLayout;
+    auto* version = new QLabel(StaticText(IDD_ABOUTBOX, 0));
+    version->setTextFormat(Qt::PlainText);  // no mnemonic or markup processing
+    text->addWidget(version);
+    text->addWidget(new QLabel(StaticText(IDD_ABOUTBOX, 1)));
+    auto* ok = new QPushButton(ControlText(IDD_ABOUTBOX, IDOK));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon);
+    top->addLayout(text, 1);
+    top->addWidget(ok, 0, Qt::AlignTop);
+    auto* user = new QPushButton(ControlText(IDD_ABOUTBOX, IDC_SHOWUSER));
+    user->setAutoDefault(false);
+    connect(user, &QPushButton::clicked, this, [this] { OnShowUserName(); });
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(user, 0, Qt::AlignHCenter);
+    ok->setFocus();
+}
+
+void CAboutDlg::OnShowUserName() {
+    // The login name of the user the program runs as.
+    const passwd* pw = getpwuid(geteuid());
+    if (pw && pw->pw_name && pw->pw_name[0]) {
+        AppMessageBox(this, QString::fromLocal8Bit(pw->pw_name));
+    } else {
+        AppMessageBox(this, Text(IDS_NO_USER_NAME));
+    }
+}
+
+}  // namespace orlimo

@@ -1,0 +1,56 @@
+// The notification query over HTTP, beside the user interface.
+#pragma once
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/poller.h"
+
+namespace orlimo {
+
+// One GET at a time, User-Agent "orlimo", the system's proxy settings, no
+// cache, a deadline of its own. The result comes back from the event loop,
+// never from inside Start, exactly once unless Cancel comes first:
+//  - the reply body as ReplyText makes it (at most 100 lines, each line's
+//    first 64 KiB, at most 1 MiB read), whatever the HTTP status;
+//  - "no socket." when no reply headers came: no connection, a name that
+//    does not resolve, a refused or reset connection, the deadline;
+//  - nothing when the body failed or stalled after the headers came.
+class CUrlTextFetcher : public QObject {
+public:
+    using Result = std::optional<std::string>;
+    static constexpr int kDeadlineMs = 8000;
+
+    CUrlTextFetcher();
+    ~CUrlTextFetcher() override;
+
+    // False (and nothing comes back) when a query is running already.
+    bool FetchUrlText(const QUrl& url, std::function<void(const Result&)> done);
+    // Gives up the running query; its result never comes.
+    void Cancel();
+    bool Running() const { return reply_ != nullptr; }
+
+private:
+    void OnReadyRead();
+    void OnFinished();
+    void OnDeadline();
+    bool HeadersCame() const;
+    void Finish(const Result& result);
+    void Drop();
+
+    QNetworkAccessManager nam_;
+    QPointer<QNetworkReply> reply_;
+    QTimer deadline_;
+    ReplyText text_;
+    std::function<void(const Result&)> done_;
+    unsigned generation_ = 0;
+};
+
+}  // namespace orlimo

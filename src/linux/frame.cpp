@@ -1,0 +1,221 @@
+#include "linux/frame.h"
+
+#include <QAction>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QGuiApplication>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+#include "linux/app.h"
+#include "linux/dialogs.h"
+#include "linux/texts.h"
+
+namespace orlimo {
+namespace {
+
+int TipString(TrayTip tip) {
+    switch (tip) {
+        case TrayTip::NetFault: return IDS_TIP_NETFAULT;
+        case TrayTip::NewMessage: return IDS_TIP_NEWMESSAGE;
+        case TrayTip::Normal: break;
+    }
+    return IDS_TIP_NORMAL;
+}
+
+// Whether the desktop has a tray now: a StatusNotifierItem host (registered
+// with the watcher), or an XEmbed tray on the X screen.
+bool TrayPresent() {
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && bus.interface()->isServiceRegistered(watcher)) {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            watcher, QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+        const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+            reply.arguments().first().value<QDBusVariant>().variant().toBool())
+            return true;
+    }
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return false;
+    xcb_connection_t* c = x11->connection();
+    // The tray of screen 0, the one X screen of a desktop session.
+    static const char kTraySelection[] = "_NET_SYSTEM_TRAY_S0";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 1, sizeof kTraySelection - 1, kTraySelection), nullptr);
+    if (!atom) return false;
+    const xcb_atom_t selection = atom->atom;
+    free(atom);
+    if (selection == XCB_ATOM_NONE) return false;
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+    const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
+    free(owner);
+    return owned;
+}
+
+}  // namespace
+
+QIcon TrayPicture(int icon_id) {
+    const QString name = icon_id == kIconWhite ? QStringLiteral(":/icons/orlimo-white-%1.png")
+                                               : QStringLiteral(":/icons/orlimo-%1.png");
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64}) icon.addFile(name.arg(size), QSize(size, size));
+    return icon;
+}
+
+CMainFrame::CMainFrame(COrlimoApp& app)
+    : app_(app), poller_(*this, app.settings), icon_normal_(TrayPicture(kIconNormal)),
+      icon_white_(TrayPicture(kIconWhite)) {
+    poll_timer_.setInterval(1000);
+    blink_timer_.setInterval(1000);
+    connect(&poll_timer_, &QTimer::timeout, this, [this] { poller_.OnTimer(kPollTimerId); });
+    connect(&blink_timer_, &QTimer::timeout, this, [this] { poller_.OnTimer(kBlinkTimerId); });
+}
+
+CMainFrame::~CMainFrame() { Destroy(); }
+
+void CMainFrame::Create() {
+    BuildMenu();
+    UpdateMenuItems();
+    poll_timer_.start();
+    ShowTrayWhenReady();
+}
+
+void CMainFrame::ShowTrayWhenReady() {
+    // Started with the session, the program may come before the panel: an
+    // icon made then would never reach the panel's tray.
+    if (tray_) return;
+    if (TrayPresent() || tray_waits_++ >= kTrayWaitSeconds) {
+        ShowTray();
+    } else {
+        QTimer::singleShot(1000, this, [this] { ShowTrayWhenReady(); });
+    }
+}
+
+void CMainFrame::ShowTray() {
+    tray_ = std::make_unique<QSystemTrayIcon>();
+    tray_->setIcon(icon_id_ == kIconWhite ? icon_white_ : icon_normal_);
+    tray_->setToolTip(Text(TipString(tip_)));
+    tray_->setContextMenu(menu_.get());
+    connect(tray_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { OnActivated(reason); });
+    tray_->show();
+}
+
+void CMainFrame::Destroy() {
+    poller_.Stop();
+    fetcher_.Cancel();
+    poll_timer_.stop();
+    blink_timer_.stop();
+    if (tray_) tray_->hide();
+}
+
+void CMainFrame::BuildMenu() {
+    menu_ = std::make_unique<QMenu>();
+    menus_ = {menu_.get()};
+    std::vector<QMenu*> stack = {menu_.get()};
+    for (const rc::MenuEntry& e : rc::kTrayMenu) {
+        stack.resize(static_cast<size_t>(e.depth) + 1);
+        QMenu* menu = stack.back();
+        const QString text = QString::fromUtf8(e.text);
+        switch (e.kind) {
+            case rc::MenuKind::Popup: {
+                QMenu* sub = menu->addMenu(text);
+                menus_.push_back(sub);
+                stack.push_back(sub);
+                break;
+            }
+            case rc::MenuKind::Separator:
+                menu->addSeparator();
+                break;
+            case rc::MenuKind::Item: {
+                QAction* action = menu->addAction(text);
+                if (e.flags & rc::kChecked) {
+                    action->setCheckable(true);
+                    action->setChecked(true);
+                }
+                action->setEnabled(!(e.flags & rc::kInactive));
+                command_ids_[action] = e.id;
+                resource_texts_[action] = text;
+                // Queued: a command may run a modal dialog, and the menu's
+                // own event (a click, or a D-Bus call from the tray host)
+                // should be answered first.
+                const int id = e.id;
+                connect(action, &QAction::triggered, this, [this, id] { app_.OnCmdMsg(id); },
+                        Qt::QueuedConnection);
+                break;
+            }
+        }
+    }
+    for (QMenu* menu : menus_) {
+        // A separator that ends a popup shows, as in the resource.
+        menu->setSeparatorsCollapsible(false);
+        connect(menu, &QMenu::aboutToShow, this, [this] { UpdateMenuItems(); });
+    }
+}
+
+void CMainFrame::UpdateMenuItems() {
+    for (const auto& [action, id] : command_ids_) {
+        // Each display starts from the resource's caption; an item is enabled
+        // exactly when its command has a handler, unless its update says more.
+        CCmdUI ui(id, resource_texts_[action], app_.HasCommandHandler(id), action->isChecked());
+        app_.OnUpdateCmdUI(ui);
+        if (action->text() != ui.text) action->setText(ui.text);
+        if (action->isEnabled() != ui.enabled) action->setEnabled(ui.enabled);
+        if (action->isCheckable() && action->isChecked() != ui.checked) action->setChecked(ui.checked);
+    }
+}
+
+void CMainFrame::OnActivated(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            // The tray host's "Activate" (a click); without a host, the first
+            // press of a click or double click.
+            QMetaObject::invokeMethod(this, [this] { app_.OnLoginPage(); }, Qt::QueuedConnection);
+            break;
+        case QSystemTrayIcon::MiddleClick:
+            QMetaObject::invokeMethod(this, [this] { app_.OnCmdMsg(ID_APP_ABOUT); },
+                                      Qt::QueuedConnection);
+            break;
+        case QSystemTrayIcon::DoubleClick:  // its first press was a Trigger
+        case QSystemTrayIcon::Context:      // Qt or the host shows the menu
+        case QSystemTrayIcon::Unknown:
+            break;
+    }
+}
+
+bool CMainFrame::StartFetch(const std::string& url) {
+    return fetcher_.FetchUrlText(app_.AddressUrl(url), [this](const CUrlTextFetcher::Result& result) {
+        poller_.OnFetchResult(result);
+    });
+}
+
+void CMainFrame::SetTrayIcon(int icon_id, TrayTip tip) {
+    icon_id_ = icon_id;
+    tip_ = tip;
+    if (!tray_) return;  // shown with these once a tray is there
+    tray_->setIcon(icon_id == kIconWhite ? icon_white_ : icon_normal_);
+    tray_->setToolTip(Text(TipString(tip)));
+}
+
+void CMainFrame::StartBlinkTimer() { blink_timer_.start(); }
+
+void CMainFrame::StopBlinkTimer() { blink_timer_.stop(); }
+
+void CMainFrame::ShowNewMessagePrompt() {
+    CNewMessageDlg dlg(app_, poller_);
+    RunDialog(dlg);
+}
+
+void CMainFrame::ShowUpdatePrompt() { app_.OnNotifierUpdate(); }
+
+void CMainFrame::ShowOtherTimerMessage() { AppMessageBox(nullptr, Text(IDS_OTHER_TIMER)); }
+
+}  // namespace orlimo

@@ -1,0 +1,82 @@
+// The tray side of the program: the tray icon with its menu, the poller's
+// two timers and its host. There is no window: on Windows a hidden frame
+// window carries these, here this object does.
+#pragma once
+#include <QIcon>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "core/poller.h"
+#include "linux/fetch.h"
+
+class QAction;
+
+namespace orlimo {
+
+class COrlimoApp;
+
+// The tray picture of an icon id (kIconNormal or kIconWhite), at every size
+// the program carries.
+QIcon TrayPicture(int icon_id);
+
+class CMainFrame : public QObject, public PollerHost {
+public:
+    explicit CMainFrame(COrlimoApp& app);
+    ~CMainFrame() override;
+
+    // Starts the poll timer and shows the tray icon ("短消息通知", the
+    // normal picture) as soon as the desktop has a tray for it.
+    void Create();
+    // Exit: no query is started or acted on any more, the timers stop, the
+    // icon goes.
+    void Destroy();
+
+    Poller& GetPoller() { return poller_; }
+    // The command-UI update: every item's caption, enabled state and check
+    // mark as they are to show now.
+    void UpdateMenuItems();
+
+    // PollerHost
+    bool StartFetch(const std::string& url) override;
+    void SetTrayIcon(int icon_id, TrayTip tip) override;
+    void StartBlinkTimer() override;
+    void StopBlinkTimer() override;
+    void ShowNewMessagePrompt() override;
+    void ShowUpdatePrompt() override;
+    void ShowOtherTimerMessage() override;
+
+    // How long start-up waits for a tray before it shows the icon anyway.
+    static constexpr int kTrayWaitSeconds = 30;
+
+private:
+    void ShowTrayWhenReady();
+    void ShowTray();
+    void BuildMenu();
+    void OnActivated(QSystemTrayIcon::ActivationReason reason);
+
+    COrlimoApp& app_;
+    Poller poller_;
+    CUrlTextFetcher fetcher_;
+    QTimer poll_timer_;
+    QTimer blink_timer_;
+    QIcon icon_normal_;
+    QIcon icon_white_;
+    // Made only once a tray exists: Qt chooses between a StatusNotifierItem
+    // and XEmbed when the icon is made, for good.
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    int tray_waits_ = 0;
+    int icon_id_ = kIconNormal;
+    TrayTip tip_ = TrayTip::Normal;
+    std::unique_ptr<QMenu> menu_;
+    std::vector<QMenu*> menus_;               // the root and its submenus
+    std::map<QAction*, int> command_ids_;     // items with a command
+    std::map<QAction*, QString> resource_texts_;
+};
+
+}  // namespace orlimo

@@ -1,0 +1,127 @@
+#include "linux/settings_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include "linux/dialogs.h"
+#include "linux/texts.h"
+
+namespace orlimo {
+namespace {
+
+const char kSettingsRelative[] = "orlimo/config.properties";
+
+// Files are read whole; a settings file is a few hundred bytes, and one far
+// larger than this is not a settings file.
+constexpr qint64 kMaxSettingsFile = 16 * 1024 * 1024;
+
+bool ReadWhole(const QString& path, QByteArray* data) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    if (file.size() > kMaxSettingsFile) return false;
+    *data = file.readAll();
+    return file.error() == QFileDevice::NoError;
+}
+
+bool Readable(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly);
+}
+
+}  // namespace
+
+FileEncoding DetectEncoding(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = utf8.decode(bytes);  // decodes only when made a QString
+    return utf8.hasError() ? FileEncoding::Gb18030 : FileEncoding::Utf8;
+}
+
+QString DecodeText(const std::string& bytes, FileEncoding encoding) {
+    const QByteArray data = QByteArray::fromStdString(bytes);
+    if (encoding == FileEncoding::Utf8) return QString::fromUtf8(data);
+    QStringDecoder gb18030("GB18030");
+    return gb18030.isValid() ? QString(gb18030.decode(data)) : QString::fromLatin1(data);
+}
+
+std::string EncodeText(const QString& text, FileEncoding encoding) {
+    if (encoding == FileEncoding::Utf8) return text.toUtf8().toStdString();
+    QStringEncoder gb18030("GB18030");
+    if (!gb18030.isValid()) return text.toUtf8().toStdString();
+    const QByteArray data = gb18030.encode(text);
+    return data.toStdString();
+}
+
+QString UserSettingsPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' +
+           kSettingsRelative;
+}
+
+QString SharedSettingsPath() {
+    QStringList dirs = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    // The first entry is the user's own folder; the rest are $XDG_CONFIG_DIRS.
+    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    dirs.removeAll(home);
+    for (const QString& dir : dirs) {
+        const QString path = dir + '/' + kSettingsRelative;
+        if (QFileInfo(path).isFile()) return path;
+    }
+    return QString();
+}
+
+QString ResolveSettingsPath() {
+    const QString user = UserSettingsPath();
+    if (Readable(user)) return user;
+    const QString shared = SharedSettingsPath();
+    QByteArray data;
+    if (!shared.isEmpty() && ReadWhole(shared, &data)) {
+        // The copy keeps the shared file's bytes; its outcome shows below.
+        WriteFileAtomically(user, data);
+        if (Readable(user)) return user;
+        return shared;
+    }
+    return user;
+}
+
+bool ReadSettingsFile(const QString& path, Settings* settings, BookmarkList* bookmarks,
+                      FileEncoding* encoding) {
+    QByteArray data;
+    if (!ReadWhole(path, &data)) return false;
+    ApplySettingsText(data.toStdString(), settings, bookmarks);
+    *encoding = DetectEncoding(data);
+    return true;
+}
+
+void LoadSettings(const QString& path, Settings* settings, BookmarkList* bookmarks,
+                  FileEncoding* encoding) {
+    if (!ReadSettingsFile(path, settings, bookmarks, encoding)) {
+        AppMessageBox(nullptr, Text(IDS_NO_SETTINGS_FILE));
+    }
+}
+
+bool WriteFileAtomically(const QString& path, const QByteArray& data) {
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (file.write(data) != data.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    // QSaveFile flushes to disk before it renames the temporary file.
+    return file.commit();
+}
+
+bool SaveSettings(QWidget* owner, const QString& path, const std::string& server, int32_t user_id,
+                  int32_t interval_time, int32_t server_port, const std::string& bookmark) {
+    const std::string text = FormatSettingsFile(server, user_id, interval_time, server_port, bookmark);
+    if (WriteFileAtomically(path, QByteArray::fromStdString(text))) return true;
+    AppMessageBox(owner, Text(IDS_SAVE_FAILED));
+    return false;
+}
+
+}  // namespace orlimo

@@ -1,0 +1,61 @@
+// Where the settings file lives on a Linux desktop, and how its bytes are
+// read, shown and written back.
+//
+//   shared    orlimo/config.properties in the system configuration folders
+//             ($XDG_CONFIG_DIRS, default /etc/xdg): the package's file
+//   per user  $XDG_CONFIG_HOME/orlimo/config.properties (default
+//             ~/.config/...): a copy of the shared file made on first start
+//
+// The file's rules (keys, numbers, favorites, the five-line writer) are the
+// core's; here are the paths, the atomic write and the text encoding.
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+#include <string>
+
+#include "core/settings.h"
+
+class QWidget;
+
+namespace orlimo {
+
+// The encoding of the settings file's text: UTF-8 when the whole file is
+// valid UTF-8, else GB18030 (a file written on Chinese Windows). Values are
+// kept as the file's bytes and only converted where they meet the user
+// interface, so a file is written back in the encoding it was read in.
+enum class FileEncoding { Utf8, Gb18030 };
+
+FileEncoding DetectEncoding(const QByteArray& bytes);
+QString DecodeText(const std::string& bytes, FileEncoding encoding);
+std::string EncodeText(const QString& text, FileEncoding encoding);
+
+// $XDG_CONFIG_HOME/orlimo/config.properties.
+QString UserSettingsPath();
+// The first orlimo/config.properties in $XDG_CONFIG_DIRS; empty when none.
+QString SharedSettingsPath();
+
+// The settings file to use: the per-user file when it can be read; else a
+// copy of the shared file made as the per-user file; else the shared file;
+// else the per-user path (no file yet: the settings dialog creates it).
+QString ResolveSettingsPath();
+
+// Reads the file into settings and bookmarks and tells its encoding; false
+// when it cannot be read (nothing changes then).
+bool ReadSettingsFile(const QString& path, Settings* settings, BookmarkList* bookmarks,
+                      FileEncoding* encoding);
+// ReadSettingsFile, with the message box when the file cannot be read.
+void LoadSettings(const QString& path, Settings* settings, BookmarkList* bookmarks,
+                  FileEncoding* encoding);
+
+// Replaces the file at path with data through a temporary file beside it
+// and a rename, creating the folder when needed; on failure the old file
+// stays as it was.
+bool WriteFileAtomically(const QString& path, const QByteArray& data);
+
+// Writes the five-line file; shows "创建配置文件失败!" (owned by owner) and
+// returns false when it could not be written.
+bool SaveSettings(QWidget* owner, const QString& path, const std::string& server, int32_t user_id,
+                  int32_t interval_time, int32_t server_port, const std::string& bookmark);
+
+}  // namespace orlimo

@@ -1,0 +1,135 @@
+"""The tray menu as the desktop reads it over D-Bus, the portal pages and
+favorites it opens, the icon's activation and the about box."""
+
+import importlib.util
+import pwd
+import os
+
+import harness
+from harness import ProgramTest, cmake_cache, wait_dialog, wait_no_dialog
+
+_spec = importlib.util.spec_from_file_location("rc_texts", harness.TOOLS / "rc_texts.py")
+rc_texts = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(rc_texts)
+RC = rc_texts.parse(harness.ROOT / "res" / "orlimo.rc", harness.ROOT / "res" / "resource.h")
+
+FAVORITE_IDS = [32781, 32782, 32792, 32793, 32794, 32795, 32796, 32797, 32798, 32799,
+                32829, 32822, 32823, 32824, 32825, 32826, 32827, 32828, 32830, 32831]
+QUICK_LAUNCH = 32835
+REDIRECT = "/velsa/login.jsp?targetUrlSuccess=/topurl_main.jsp?main_url="
+
+
+class MenuTests(ProgramTest):
+    def test_the_menu_is_the_resource_scripts_with_the_favorites_in_place(self):
+        # Favorite 1 empty, 2 and 3 with captions, 4 an address without a
+        # caption, 5 to 20 absent.
+        bookmark = "=Second|ftp://127.0.0.1/f=Secure|https://127.0.0.1/s=|http://127.0.0.1/n"
+        p = self.start(shared=self.settings(bookmark=bookmark))
+        captions = {FAVORITE_IDS[0]: ("Dunlore", True), FAVORITE_IDS[1]: ("Second", True),
+                    FAVORITE_IDS[2]: ("Secure", True)}
+        for fid in FAVORITE_IDS[3:]:
+            captions[fid] = ("", False)
+
+        def expect(items, nodes, where):
+            self.assertEqual(len(nodes), len(items), "items of %s" % where)
+            for item, node in zip(items, nodes):
+                here = "%s / %s" % (where, item["text"] or item["kind"])
+                if item["kind"] == "separator":
+                    self.assertEqual(node["type"], "separator", here)
+                    continue
+                self.assertNotEqual(node["type"], "separator", here)
+                self.assertEqual(node["submenu"], item["kind"] == "popup", here)
+                label, enabled = captions.get(item["id"], (item["text"], item["id"] != QUICK_LAUNCH))
+                self.assertEqual(node["label"], label, here)
+                self.assertEqual(node["enabled"], enabled, here)
+                self.assertTrue(node["visible"], here)
+                if item["kind"] == "popup":
+                    expect(item["children"], node["children"], here)
+
+        tree = p.menu()
+        expect(RC["menu"], tree["children"], "tray menu")
+        autorun = p.find_item("自动运行", tree)
+        self.assertEqual(autorun["toggle"], "checkmark")
+        self.assertFalse(autorun["checked"], "no autostart entry: autostart is off")
+
+    def test_pages_open_their_portal_addresses(self):
+        p = self.start(shared=self.settings(server="portal.test", port=8080, user_id=-5))
+        base = "http://portal.test:8080"
+        pages = [
+            ("发送邮件", base + REDIRECT + "/mail/compose.jsp"),
+            ("查看便笺", base + REDIRECT + "/kldg_private/mynotes.jsp?op=read"),
+            ("POS销售", base + REDIRECT + "/mrpt/menu_index.jsp?page_url=/mrpt/sales/order_edit.jsp?ordertype=2"),
+            ("销售活动管理", base + REDIRECT + "/mrpt/menu_index.jsp?page_url=/mrpt/sales/doc_list.jsp?doc_type=activity"),
+            ("产品", base + REDIRECT + "/mrpt/stock/pro_index.jsp"),
+            ("我的通讯平台", base + "/velsa/exchangefwd.jsp?user_id=-5"),
+            ("我的个人主页", base + "/velsa/home/myhome.jsp?user_id=-5"),
+            ("查看短信", base + REDIRECT + "/message/ch_memobox.jsp"),
+        ]
+        tree = p.menu()
+        for n, (caption, address) in enumerate(pages, 1):
+            p.click(p.find_item(caption, tree)["id"])
+            self.assertEqual(p.wait_addresses(n)[-1], address, caption)
+        self.assertEqual(len(p.addresses()), len(pages))
+
+    def test_favorites_open_their_addresses_or_their_fallbacks(self):
+        bookmark = "=".join([
+            "Secure one|https://127.0.0.1/one",           # 1: no http:// -> the maker's site
+            "",                                           # 2: "网站管理", opens nothing
+            "Escapes|http://127.0.0.1/p?%41&%zz&a b&中文|x#f",
+            "Inside|view-source:http://127.0.0.1/v",      # http:// not at the start
+            "Upper|HTTP://127.0.0.1/u",                   # not http:// -> nothing
+            "|http://127.0.0.1/no-caption",               # disabled
+        ])
+        p = self.start(shared=self.settings(bookmark=bookmark))
+        items = [n for n in p.submenu("收藏夹")["children"] if n["type"] != "separator"]
+        self.assertEqual([n["label"] for n in items[:6]], ["Secure one", "网站管理", "Escapes", "Inside", "Upper", ""])
+        favorites = {n["label"]: n for n in items[:5]}
+        fence = favorites["Inside"]["id"]
+
+        def choose(label_or_node, expected):
+            node = favorites[label_or_node] if isinstance(label_or_node, str) else label_or_node
+            before = len(p.addresses())
+            p.click(node["id"])
+            if expected is None:
+                # Nothing may come: the next item's address comes alone.
+                p.click(fence)
+                expected = "view-source:http://127.0.0.1/v"
+            self.assertEqual(p.wait_addresses(before + 1)[before:], [expected], node["label"])
+
+        choose("Secure one", cmake_cache("ORLIMO_MAKER_URL"))
+        choose("网站管理", None)
+        # QUrl keeps the address's meaning: a blank, a non-ASCII character and
+        # "|" are percent-encoded (UTF-8), an escaped unreserved character is
+        # decoded, and a "%" that starts no escape becomes "%25".
+        choose("Escapes", "http://127.0.0.1/p?A&%25zz&a%20b&%E4%B8%AD%E6%96%87%7Cx#f")
+        choose("Inside", "view-source:http://127.0.0.1/v")
+        choose("Upper", None)
+        disabled = items[5]
+        self.assertEqual((disabled["label"], disabled["enabled"]), ("", False))
+        choose(disabled, None)
+
+    def test_activation_opens_the_login_page_and_the_middle_button_the_about_box(self):
+        p = self.start(shared=self.settings(port=80))
+        p.activate()
+        self.assertEqual(p.wait_addresses(1), ["http://127.0.0.1/velsa/login.jsp"])
+
+        p.secondary_activate()
+        about = wait_dialog("关于 orlimo")
+        self.assertIsNotNone(about, "the about box")
+        major, minor = cmake_cache("CMAKE_PROJECT_VERSION").split(".")[:2]
+        self.assertEqual([t for t in about.labels() if t], ["orlimo %s.%s 版" % (major, minor), "企业门户短消息通知器"])
+        self.assertEqual(sorted(about.buttons()), sorted(["确定", "Button1"]))
+        user = pwd.getpwuid(os.geteuid()).pw_name
+        for _ in range(2):
+            about.press("Button1")
+            self.assertEqual(self.message(), [user])
+            self.assertIsNotNone(wait_dialog("关于 orlimo", 2), "the about box stays open")
+        about.press("确定")
+        self.assertTrue(wait_no_dialog("关于 orlimo"))
+        self.assertEqual(len(p.addresses()), 1)
+
+        # The exit command ends the program also while a dialog is open.
+        p.secondary_activate()
+        self.assertIsNotNone(wait_dialog("关于 orlimo"))
+        p.choose_caption("退出")
+        self.assertEqual(p.proc.wait(10), 0)

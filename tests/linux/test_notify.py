@@ -1,0 +1,125 @@
+"""Notifications: the query the portal sees, new messages (blinking, the
+prompt and its 15 seconds), failure and recovery, the update prompt, and a
+server that does not answer. interval_time 0 polls every second."""
+
+import harness
+from harness import (DBUSMENU, TIP_NET_FAULT, TIP_NEW_MESSAGE, TIP_NORMAL, ProgramTest, colourful,
+                     wait_dialog, wait_no_dialog, wait_until)
+
+NOTIFY = "/velsa/home/notifyMsg.jsp"
+PROMPT = "消息通知"
+UPDATE = "通知器更新"
+REDIRECT = "/velsa/login.jsp?targetUrlSuccess=/topurl_main.jsp?main_url="
+
+
+def portal(command, **reply):
+    return harness.RUN.portal(command, reply)
+
+
+def polls():
+    return harness.RUN.portal_requests(NOTIFY)
+
+
+class NotifyTests(ProgramTest):
+    def start_polling(self, **kw):
+        return self.start(shared=self.settings(interval=0, user_id=7, **kw))
+
+    def wait_tip(self, p, tip, timeout=10):
+        self.assertTrue(wait_until(lambda: p.tooltip() == tip, timeout), "tooltip %r, not %r" % (p.tooltip(), tip))
+
+    def test_the_query_and_new_messages(self):
+        p = self.start_polling()
+        self.assertTrue(wait_until(polls, 10), "no poll")
+        first = polls()[0]
+        self.assertEqual(first["query"], "usr_id=7&ver=1")
+        self.assertEqual(first["user_agent"], "orlimo")
+        self.assertEqual(first["headers"].get("Host"), "127.0.0.1:%d" % harness.RUN.portal_port)
+        self.assertEqual(p.tooltip(), TIP_NORMAL)
+
+        portal("default", kind="has")
+        prompt = wait_dialog(PROMPT)
+        self.assertIsNotNone(prompt, "the new-message prompt")
+        self.assertEqual([t for t in prompt.labels() if t], ["您有新消息!"])
+        self.assertEqual(sorted(prompt.buttons()), sorted(["查看", "下次再说"]))
+        self.wait_tip(p, TIP_NEW_MESSAGE, 5)
+        # Blinking: both pictures show by turns.
+        seen = set()
+        wait_until(lambda: seen.add(colourful(p.icon_rgba()) > 20) or len(seen) == 2, 6, 0.2)
+        self.assertEqual(seen, {True, False}, "the icon changes picture while messages wait")
+        # Polls go on and still announce messages, but one prompt is open at most.
+        count = len(polls())
+        self.assertTrue(wait_until(lambda: len(polls()) >= count + 3, 10))
+        self.assertEqual(len([d for d in harness.dialogs() if d.title == PROMPT]), 1)
+
+        # "查看" opens the message box; the blinking stops at the next blink
+        # tick. (Meanwhile the polls' replies stall, which changes nothing;
+        # once one stalls, no reply with messages is on its way.)
+        portal("default", kind="drip", body="0000000000\r\n", interval=2)
+        self.assertTrue(wait_until(lambda: [r for r in polls() if r.get("reply") == "drip"], 10))
+        prompt.press("查看")
+        self.assertEqual(p.wait_addresses(1), ["http://127.0.0.1:%d%s/message/ch_memobox.jsp"
+                                               % (harness.RUN.portal_port, REDIRECT)])
+        self.wait_tip(p, TIP_NORMAL, 5)
+        self.assertGreater(colourful(p.icon_rgba()), 20)
+
+    def test_the_prompt_closes_itself_and_the_icon_blinks_on(self):
+        p = self.start_polling()
+        # One reply with messages; every later one sends its headers and then
+        # stalls, and a reply that never ends changes nothing.
+        portal("default", kind="drip", body="0000000000\r\n", interval=2)
+        portal("queue", kind="has")
+        self.assertIsNotNone(wait_dialog(PROMPT))
+        # After 15 seconds it closes as "下次再说": no address, still blinking.
+        self.assertTrue(wait_no_dialog(PROMPT, 25))
+        self.assertEqual(p.tooltip(), TIP_NEW_MESSAGE)
+        self.assertEqual(p.addresses(), [])
+        # The next reply with messages opens it again.
+        portal("queue", kind="has")
+        self.assertIsNotNone(wait_dialog(PROMPT, 20))
+
+    def test_failure_recovery_and_the_update_prompt(self):
+        p = self.start_polling()
+        # A connection that breaks before any answer is a network failure.
+        portal("default", kind="reset")
+        self.wait_tip(p, TIP_NET_FAULT)
+        self.assertEqual(colourful(p.icon_rgba()), 0, "the failure picture is the white ribbon")
+        portal("default", kind="text")
+        self.wait_tip(p, TIP_NORMAL)
+        self.assertGreater(colourful(p.icon_rgba()), 20)
+
+        # The failure mark in a reply; then a new version: the prompt comes,
+        # the failure stays shown.
+        portal("default", kind="socket")
+        self.wait_tip(p, TIP_NET_FAULT)
+        portal("default", kind="update")
+        update = wait_dialog(UPDATE)
+        self.assertIsNotNone(update, "the update prompt")
+        self.assertEqual([t for t in update.labels() if t],
+                         ["请重新下载后,退出通知器.", "释放下载文件,运行orlimo.exe", "版本: 1.1.1226"])
+        self.assertEqual(sorted(update.buttons()), sorted(["更新下载", "关闭"]))
+        self.assertEqual(p.tooltip(), TIP_NET_FAULT)
+        update.press("更新下载")
+        self.assertEqual(p.wait_addresses(1), ["http://127.0.0.1:%d%s/mypage/pri_mod.jsp#modify"
+                                               % (harness.RUN.portal_port, REDIRECT)])
+        self.assertTrue(wait_no_dialog(UPDATE))
+        # Once per run: later replies with "update" show nothing.
+        count = len(polls())
+        self.assertTrue(wait_until(lambda: len(polls()) >= count + 3, 10))
+        self.assertIsNone(wait_dialog(UPDATE, 1))
+        # A body without end is read up to its first 100 lines: a plain reply.
+        portal("default", kind="endless", timeout=60)
+        self.wait_tip(p, TIP_NORMAL)
+
+    def test_a_server_that_does_not_answer_blocks_nothing(self):
+        p = self.start_polling()
+        portal("default", kind="silent", timeout=30)
+        self.assertTrue(wait_until(polls, 10), "no poll")
+        # The query waits for the server; meanwhile the menu answers at once
+        # (a call the program could not answer within 5 s would fail here).
+        menu = p.run.bus.get_object(p.item_name, str(p.prop("Menu")))
+        layout = menu.GetLayout(0, -1, [], dbus_interface=DBUSMENU, timeout=5)
+        self.assertGreater(len(layout[1][2]), 10)
+        # Its deadline makes it a network failure; no second query was
+        # started beside it, though a poll fell due every second.
+        self.wait_tip(p, TIP_NET_FAULT, 15)
+        self.assertLessEqual(len(polls()), 2)
