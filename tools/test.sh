@@ -5,6 +5,10 @@
 #           program keeps to its size budget; clang builds the x86_64
 #           program and its Win32 tests free of warnings too
 #   unit  - the portable core, native (GoogleTest through CTest)
+#   asan  - the unit tests again, built with AddressSanitizer and
+#           UndefinedBehaviorSanitizer (clang-14); the first report fails
+#   fuzz  - each fuzz target of tests/fuzz/ replays its committed corpus,
+#           built with the same sanitizers (tools/fuzz.sh fuzzes)
 #   win   - the Win32 adapters under Wine (GoogleTest, cross-compiled)
 #   release - tools/release.sh with a throwaway signing certificate: the
 #           programs and installer packages, checksums, signatures
@@ -18,7 +22,7 @@
 # build runs (the line before the last says which ran and why).
 # A tier that runs no test counts as failed.
 # Installs what is missing first (tools/setup.sh), then builds.
-# Usage: tools/test.sh [--tier build|unit|win|release|e2e|linux]...
+# Usage: tools/test.sh [--tier build|unit|asan|fuzz|win|release|e2e|linux]...
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -28,10 +32,10 @@ args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
     --tier) tiers+=("${2:-}"); shift 2 || shift ;;
-    *) echo "usage: $0 [--tier build|unit|win|release|e2e|linux]..." >&2; exit 2 ;;
+    *) echo "usage: $0 [--tier build|unit|asan|fuzz|win|release|e2e|linux]..." >&2; exit 2 ;;
   esac
 done
-[ ${#tiers[@]} -eq 0 ] && tiers=(build unit win release e2e linux)
+[ ${#tiers[@]} -eq 0 ] && tiers=(build unit asan fuzz win release e2e linux)
 want() { local t; for t in "${tiers[@]}"; do [ "$t" = "$1" ] && return 0; done; return 1; }
 
 # Install what is missing, then start again in a new shell: a process that
@@ -148,6 +152,42 @@ if want unit; then
     count unit $((total - f)) "$f"
   else
     tail -n 30 build/logs/build-native.log; count unit 0 1
+  fi
+fi
+
+# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer: a
+# report ends its test at once (-fno-sanitize-recover=all, halt_on_error=1
+# from the native-asan test preset), and that test fails.
+if want asan; then
+  if build native-asan >build/logs/build-native-asan.log 2>&1; then
+    ctest --preset native-asan --output-on-failure 2>&1 | tee build/logs/asan.log | tail -n 3
+    grep -E 'runtime error|ERROR: (Address|Leak)Sanitizer' build/logs/asan.log | head -5
+    total=$(grep -oE 'out of [0-9]+' build/logs/asan.log | grep -oE '[0-9]+$' || true)
+    f=$(grep -oE '[0-9]+ tests failed' build/logs/asan.log | grep -oE '^[0-9]+' || true)
+    total=${total:-0}; f=${f:-0}
+    count asan $((total - f)) "$f"
+  else
+    tail -n 30 build/logs/build-native-asan.log; count asan 0 1
+  fi
+fi
+
+# Each fuzz target runs every input of its committed corpus once, built with
+# the sanitizers; an input passes when the target neither crashes nor finds
+# a property violated. Fuzzing itself (minutes) is tools/fuzz.sh.
+if want fuzz; then
+  if build fuzz >build/logs/build-fuzz.log 2>&1; then
+    for t in settings favorites reply address; do
+      log=build/logs/fuzz-$t.log
+      UBSAN_OPTIONS=print_stacktrace=1 "build/fuzz/tests/fuzz/fuzz_$t" tests/fuzz/corpus/"$t"/* \
+        </dev/null >"$log" 2>&1
+      rc=$? p=$(grep -c '^Executed ' "$log") f=0
+      if [ "$rc" -ne 0 ]; then
+        grep -E 'property violated|runtime error|ERROR: |^Running: ' "$log" | tail -3; f=1
+      fi
+      count "fuzz-$t" "$p" "$f"
+    done
+  else
+    tail -n 30 build/logs/build-fuzz.log; count fuzz 0 1
   fi
 fi
 
