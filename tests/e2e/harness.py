@@ -485,13 +485,14 @@ class Prefix:
         return run_bounded([self.loader, *map(str, args)], timeout, env=self.env, cwd=cwd, log=self.log,
                            account=self.account)
 
-    def spawn(self, *args, cwd=None, log=None):
+    def spawn(self, *args, cwd=None, log=None, winedebug=None):
         """Starts a Wine program and leaves it running (its own session,
         output to log)."""
         out = open(log or self.log, "ab")
+        env = self.env if winedebug is None else dict(self.env, WINEDEBUG=winedebug)
         try:
             p = subprocess.Popen([self.loader, *map(str, args)], stdin=subprocess.DEVNULL, stdout=out,
-                                 stderr=subprocess.STDOUT, env=self.env, cwd=cwd,
+                                 stderr=subprocess.STDOUT, env=env, cwd=cwd,
                                  start_new_session=True, **_as(self.account))
         finally:
             out.close()
@@ -551,16 +552,55 @@ class DriverError(HarnessError):
     pass
 
 
+# Now and then Wine's 64-bit loader cannot place the page it shares with
+# every process at its fixed address and ends the new process with exit
+# code 1 before any of its code runs. Under WINEDEBUG=-all it says nothing;
+# the one channel below makes it say why, and nothing else.
+WINE_START_DEBUG = "-all,err+virtual"
+WINE_START_FAILURE = b"failed to map the shared user data"
+
+
 class Driver:
     """Runs orlimo-driver.exe subcommands in a prefix; each returns the
-    parsed JSON it printed."""
+    parsed JSON it printed.
+
+    The driver says "orlimo-driver: started" on stderr before it does
+    anything. A call that ends with neither that line nor any output never
+    reached the driver's own code (Wine did not start it), so it is made
+    again, at most NEVER_STARTED_RETRIES times, each retry written to the
+    run's output and to driver-retries.log among the group's logs. A call that started is never
+    made again, whatever it answered."""
+
+    STARTED = b"orlimo-driver: started\n"
+    NEVER_STARTED_RETRIES = 3
+    retries = []    # (arguments, exit code, stderr) of every retry of the run
 
     def __init__(self, prefix):
         self.prefix = prefix
 
+    def _run(self, args, timeout):
+        argv = [self.prefix.loader, str(DRIVER_EXE), *map(str, args)]
+        env = dict(self.prefix.env, WINEDEBUG=WINE_START_DEBUG)
+        for attempt in range(self.NEVER_STARTED_RETRIES + 1):
+            rc, out, err = run_bounded(argv, timeout, env=env, account=self.prefix.account)
+            started = self.STARTED in err
+            if started or out.strip() or attempt == self.NEVER_STARTED_RETRIES:
+                return rc, out, err.replace(self.STARTED, b"", 1), started
+            self._note_retry(args, rc, err)
+
+    def _note_retry(self, args, rc, err, what="driver"):
+        line = "%s %s %s: exit %s before it started; stderr %r; started again\n" % (
+            time.strftime("%H:%M:%S"), what, " ".join(map(str, args)), rc, err[-300:])
+        Driver.retries.append((args, rc, err))
+        print("DRIVER RETRY " + line, end="", flush=True)
+        try:
+            with open(self.prefix.folder / "driver-retries.log", "a") as f:
+                f.write(line)
+        except OSError:
+            pass
+
     def call(self, *args, timeout=30, check=True):
-        rc, out, err = run_bounded([self.prefix.loader, str(DRIVER_EXE), *map(str, args)], timeout,
-                                   env=self.prefix.env, account=self.prefix.account)
+        rc, out, err, started = self._run(args, timeout)
         text = out.decode("utf-8", errors="replace").strip()
         # The JSON document is the driver's last line; programs that the
         # driver starts may write before it.
@@ -570,8 +610,9 @@ class Driver:
         except ValueError:
             data = None
         if check and rc != 0:
-            raise DriverError("driver %s: exit %d: %s %s" % (" ".join(map(str, args)), rc, text[-500:],
-                                                             err.decode(errors="replace")[-500:]))
+            raise DriverError("driver %s: exit %d%s: %s %s" % (
+                " ".join(map(str, args)), rc, "" if started else " (it never started)",
+                text[-500:], err.decode(errors="replace")[-500:]))
         if data is None and check:
             raise DriverError("driver %s printed no JSON: %r" % (" ".join(map(str, args)), text[-500:]))
         return data if check else (rc, data)
@@ -782,12 +823,32 @@ class Environment:
         """Starts orlimo.exe from folder (its current folder) and, unless
         told not to, waits for its tray icon."""
         folder = Path(folder or self.launch_folder())
-        proc = self.prefix.spawn(folder / "orlimo.exe", cwd=folder, log=self.orlimo_log)
-        prog = Orlimo(self, proc, folder)
-        self.running.append(prog)
-        if wait_tray:
-            self.wait_started(prog, timeout)
+        for attempt in range(Driver.NEVER_STARTED_RETRIES + 1):
+            offset = self.orlimo_log.stat().st_size if self.orlimo_log.exists() else 0
+            proc = self.prefix.spawn(folder / "orlimo.exe", cwd=folder, log=self.orlimo_log,
+                                     winedebug=WINE_START_DEBUG)
+            prog = Orlimo(self, proc, folder)
+            self.running.append(prog)
+            if not wait_tray:
+                return prog
+            try:
+                self.wait_started(prog, timeout)
+                return prog
+            except HarnessError:
+                if attempt == Driver.NEVER_STARTED_RETRIES or not self._never_started(prog, offset):
+                    raise
+            self.running.remove(prog)
+            self.driver._note_retry(["orlimo.exe"], prog.proc.returncode, b"", what="program")
         return prog
+
+    def _never_started(self, prog, offset):
+        """True when Wine ended prog before its code ran (its loader's own
+        start-up message in the program's output)."""
+        if prog.alive():
+            return False
+        with open(self.orlimo_log, "rb") as f:
+            f.seek(offset)
+            return WINE_START_FAILURE in f.read()
 
     def wait_started(self, prog, timeout=30, tip=None):
         """Waits until prog's main window and its tray icon are there."""
@@ -994,10 +1055,33 @@ class GroupTestCase(unittest.TestCase):
         finally:
             env.stop()
 
+    def setUp(self):
+        """Every test starts from a known state: nothing of the program open
+        (no dialog, message box or menu). Whatever an earlier test left open
+        is closed here and named in the run's output and in known-state.log
+        of the group's logs, so one failure stays one failure."""
+        env = self.env
+        if env is None or not any(p.alive() for p in env.running):
+            return
+        rc, data = env.driver.try_call("reset-ui", timeout=60)
+        closed = (data or {}).get("closed") or []
+        if closed or rc != 0:
+            what = ", ".join("%s %r" % (c.get("class"), c.get("title")) for c in closed)
+            line = "KNOWN STATE before %s: closed %s%s" % (
+                self.id(), what or "nothing",
+                "" if rc == 0 else "; still open: %r" % ((data or {}).get("left"),))
+            print(line, flush=True)
+            try:
+                with open(env.folder / "known-state.log", "a") as f:
+                    f.write(line + "\n")
+            except OSError:
+                pass
+            if rc != 0:
+                self.fail("the program could not be brought to a known state: " + line)
+
     def launch(self, folder=None, wait_tray=True, timeout=30):
         """Starts the program for this test; it is ended when the test ends."""
-        prog = self.env.launch(folder, wait_tray=False)
-        self.addCleanup(self.env.stop_program, prog)
-        if wait_tray:
-            self.env.wait_started(prog, timeout)
-        return prog
+        env = self.env
+        before = list(env.running)
+        self.addCleanup(lambda: [env.stop_program(p) for p in list(env.running) if p not in before])
+        return env.launch(folder, wait_tray=wait_tray, timeout=timeout)

@@ -5,7 +5,8 @@
 //
 // Every subcommand prints one JSON document (UTF-8) on stdout and exits
 // with 0 on success, 1 when what it looked or waited for is not there, 2 on
-// a usage error and 3 when a system call failed. Numbers may be written in
+// a usage error and 3 when a system call failed. Before anything else it
+// writes "orlimo-driver: started" on stderr. Numbers may be written in
 // decimal or as 0x hex. Times are in milliseconds.
 //
 //   frame                     the program's main windows (class OrlimoMainFrame)
@@ -31,6 +32,11 @@
 //                             down up left right return escape, or c:X
 //                             for the character X
 //   menu-close                press Escape until no popup menu is left
+//   reset-ui                  close whatever the program has open (popup
+//                             menus, message boxes, dialogs: the topmost
+//                             enabled one first, by its Cancel button, else
+//                             its OK button, else WM_CLOSE) and list what
+//                             was closed; exit 1 when something stayed
 //   wait-exit PID MS          wait until process PID has ended
 //   reg-get KEY VALUE         a registry value exactly as stored: type, byte
 //                             count, bytes (hex) and text; KEY is written
@@ -60,6 +66,7 @@ namespace {
 const wchar_t kFrameClass[] = L"OrlimoMainFrame";
 const UINT kTrayCallback = WM_USER + 1;
 const UINT kTrayIconId = 128;
+const char kStartedLine[] = "orlimo-driver: started\n";
 
 // ---------------------------------------------------------------- output
 
@@ -688,6 +695,50 @@ int Run(int argc, wchar_t** argv) {
     }
     return Fail(1, "menu still open");
   }
+  if (cmd == L"reset-ui") {
+    DWORD pid = FramePid();
+    std::vector<std::string> closed;
+    std::vector<HWND> left;
+    auto dialogs = [&] {
+      std::vector<HWND> out;
+      for (HWND h : TopLevels())
+        if (PidOf(h) == pid && IsWindowVisible(h) && ClassOf(h) == L"#32770") out.push_back(h);
+      return out;
+    };
+    if (pid) {
+      std::vector<HWND> menus = MenuWindows(pid);
+      if (!menus.empty()) closed.push_back("{\"class\":\"#32768\",\"title\":\"\",\"count\":" +
+                                           Num(static_cast<long long>(menus.size())) + "}");
+      for (int i = 0; i < 12 && !menus.empty(); ++i) {
+        size_t before = menus.size();
+        PostKey(menus.front(), WM_KEYDOWN, VK_ESCAPE);
+        WaitFor(1000, [&] { return MenuWindows(pid).size() < before; });
+        menus = MenuWindows(pid);
+      }
+      // A modal chain is closed from its top: the owner under a message box
+      // is disabled and would not take the click.
+      for (int round = 0; round < 20; ++round) {
+        std::vector<HWND> open = dialogs();
+        if (open.empty()) break;
+        HWND top = nullptr;
+        for (HWND h : open)
+          if (IsWindowEnabled(h)) { top = h; break; }
+        if (!top) top = open.front();
+        closed.push_back("{\"class\":\"#32770\",\"title\":" + Quote(TitleOf(top)) + "}");
+        HWND button = GetDlgItem(top, IDCANCEL);
+        if (!button || !IsWindowEnabled(button)) button = GetDlgItem(top, IDOK);
+        if (button && IsWindowEnabled(button)) PostMessageW(button, BM_CLICK, 0, 0);
+        else PostMessageW(top, WM_CLOSE, 0, 0);
+        WaitFor(3000, [&] { return !IsWindow(top) || !IsWindowVisible(top); });
+      }
+      left = dialogs();
+      for (HWND h : MenuWindows(pid)) left.push_back(h);
+    }
+    std::vector<std::string> stayed;
+    for (HWND h : left) stayed.push_back(WindowJson(h));
+    Print("{\"closed\":" + Join(closed) + ",\"left\":" + Join(stayed) + "}");
+    return left.empty() ? 0 : 1;
+  }
   if (cmd == L"wait-exit") {
     if (!ParseNum(arg(2), &a) || !ParseNum(arg(3), &b)) return Usage();
     HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, static_cast<DWORD>(a));
@@ -789,5 +840,10 @@ int Run(int argc, wchar_t** argv) {
 int wmain(int argc, wchar_t** argv) {
   // No error boxes from a failed call under the test runner.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  // Said before anything is done: a caller that sees neither this line nor
+  // a JSON answer knows the driver never ran, so running it again is safe.
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written = 0;
+  if (err && err != INVALID_HANDLE_VALUE) WriteFile(err, kStartedLine, sizeof kStartedLine - 1, &written, nullptr);
   return Run(argc, argv);
 }
