@@ -32,6 +32,20 @@ def icon_picture(env):
     return hashlib.sha1(out).hexdigest() if rc == 0 else None
 
 
+def settled_picture(env, timeout=10):
+    """The tray icon's picture once it has stopped changing (two looks in a
+    row agree): a tray window shown anew paints a moment after it appears."""
+    last = [icon_picture(env)]
+
+    def same():
+        time.sleep(0.3)
+        now = icon_picture(env)
+        stable, last[0] = now is not None and now == last[0], now
+        return stable
+    wait_until(same, timeout, interval=0)
+    return last[0]
+
+
 def dialog_texts(env, title):
     """{control id: text} of the dialog with this title."""
     controls = env.driver.call("dialog", title)["controls"]
@@ -237,14 +251,12 @@ class TaskbarRestartTest(GroupTestCase):
         self.assertTrue(env.wait_no_tray(10), "the icon was not removed from outside")
         env.driver.call("taskbar-created")
         self.assertTrue(env.wait_tip(tip, 10), "the icon did not come back")
-        time.sleep(1)  # the tray window is shown anew: let it paint
-        return icon_picture(env)
+        return settled_picture(env)
 
     def test_icon_comes_back_with_its_picture_and_tooltip(self):
         env = self.env
         self.assertTrue(env.wait_tip(TIP_NORMAL, 10))
-        time.sleep(1)
-        normal = icon_picture(env)
+        normal = settled_picture(env)
         self.assertIsNotNone(normal)
         self.assertEqual(self.restart_taskbar(TIP_NORMAL), normal)
         env.portal.set_default("socket")

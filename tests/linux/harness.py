@@ -390,9 +390,12 @@ class Program:
     # -- the browser -------------------------------------------------------
 
     def addresses(self):
+        """The addresses the stand-in browser has recorded so far: whole
+        lines only, since a launch may be writing its line right now."""
         if not self.browser_log.exists():
             return []
-        return self.browser_log.read_text(encoding="utf-8", errors="surrogateescape").splitlines()
+        text = self.browser_log.read_bytes().decode("utf-8", errors="surrogateescape")
+        return text.split("\n")[:-1]
 
     def wait_addresses(self, count, timeout=10):
         wait_until(lambda: len(self.addresses()) >= count, timeout)
