@@ -29,15 +29,18 @@ done
 
 base=${ORLIMO_SOAK_DIR:-/tmp/orlimo-soak}
 mkdir -p "$base"
-head=$(git -C "$ROOT" rev-parse --short HEAD)
+head=$(git -C "$ROOT" rev-parse HEAD)
 what=$([ "$whole" = 1 ] && echo "the whole test command" || echo "tools/test.sh ${tiers[*]}")
-echo "soak: $n runs of $what at $head, from fresh clones in $base"
+echo "soak: $n runs of $what at ${head:0:7}, from fresh clones in $base"
 
 failed_runs=0
 for k in $(seq "$n"); do
   dir=$base/run-$k log=$base/run-$k.log
   rm -rf "$dir"
-  git clone -q "$ROOT" "$dir" || { echo "run $k: git clone failed"; failed_runs=$((failed_runs + 1)); continue; }
+  # Every run tests the commit the soak started at, whatever HEAD is now.
+  if ! git clone -q "$ROOT" "$dir" || ! git -C "$dir" checkout -q "$head"; then
+    echo "run $k: git clone failed"; failed_runs=$((failed_runs + 1)); continue
+  fi
   start=$(date +%s)
   (cd "$dir" && bash tools/test.sh "${tiers[@]}") </dev/null >"$log" 2>&1
   rc=$?
