@@ -21,7 +21,8 @@
 //                          it already holds those bytes, keeping a backup of
 //                          the old one (or a marker that there was none).
 //   RemoveSettings         deferred, at uninstall (not upgrade): moves the
-//                          shared settings file to the backup.
+//                          shared settings file to the backup, and removes
+//                          a Run value left (one the program wrote).
 //   SettingsRollback       rollback of either: puts the old file back, or
 //                          removes the one made; only after this
 //                          installation's own backup or marker.
@@ -159,7 +160,27 @@ struct Deferred {
     std::string Target() const { return folder + kSettings; }
     std::string Backup() const { return folder + "orlimo-" + token + ".backup"; }
     std::string Created() const { return folder + "orlimo-" + token + ".created"; }
+    std::string RunRemoved() const { return folder + "orlimo-" + token + ".run"; }
 };
+
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The Run value in this package's registry view: whether it is there, and
+// its removal or writing (the program's own quoted path).
+bool RunValue(bool remove_it, bool write_it) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    if (present && remove_it) present = RegDeleteValueW(key, L"orlimo") != ERROR_SUCCESS;
+    if (write_it) {
+        const std::string data = orlimo::kRunValueData;
+        present = RegSetValueExA(key, "orlimo", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+    return present;
+}
 
 // A name no other installation uses: a new GUID in braces.
 std::wstring NewToken() {
@@ -195,7 +216,7 @@ bool UpgradeUnderWay(MSIHANDLE install) {
 bool AutorunPresent() {
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0,
                           KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
             continue;
         const bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
@@ -319,8 +340,19 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 
 extern "C" __declspec(dllexport) UINT __stdcall RemoveSettings(MSIHANDLE install) {
     const Deferred d = Deferred::Parse(install);
-    if (d.Usable() && Exists(d.Target()))
+    if (!d.Usable()) return ERROR_SUCCESS;
+    if (Exists(d.Target()))
         MoveFileExA(d.Target().c_str(), d.Backup().c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+    // A Run value the package did not write (autorun switched on with the
+    // program after an installation without it) would outlive the program.
+    if (RunValue(false, false)) {
+        HANDLE h = CreateFileA(d.RunRemoved().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            RunValue(true, false);
+        }
+    }
     return ERROR_SUCCESS;
 }
 
@@ -336,6 +368,10 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE insta
         Say(install, L"orlimo: config.properties made by this installation removed", false);
     }
     DeleteFileA(d.Created().c_str());
+    if (Exists(d.RunRemoved())) {
+        RunValue(false, true);
+        DeleteFileA(d.RunRemoved().c_str());
+    }
     return ERROR_SUCCESS;
 }
 
@@ -344,6 +380,7 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsCommit(MSIHANDLE install
     if (!d.Usable()) return ERROR_SUCCESS;
     DeleteFileA(d.Backup().c_str());
     DeleteFileA(d.Created().c_str());
+    DeleteFileA(d.RunRemoved().c_str());
     // After an uninstall the backup was the folder's last file; a folder
     // that still holds something stays.
     RemoveDirectoryA(d.folder.c_str());

@@ -180,6 +180,18 @@ class ArchitectureTest(GroupTestCase):
         self.assertTrue(text.startswith(b"server=oa.example.com\r\nuser_id=42\r\ninterval_time=1\r\n"
                                         b"server_port=8080\r\n"), text)
 
+    def test_4_uninstall_leaves_no_run_value_and_no_folder(self):
+        # Autorun switched on again with the program, which the package did
+        # not install: the value still goes with the program.
+        env = self.env
+        rc, o, e = env.prefix.wine("reg", "add", RUN_KEY, "/v", "orlimo", "/t", "REG_SZ", "/d", RUN_VALUE_DATA,
+                                   "/f", "/reg:64")
+        self.assertEqual(sorted(harness.run_values(env.prefix)), ["64"])
+        self.assertEqual(self.msiexec("/x", r"c:\packages\x64-2.msi", "/qn"), 0)
+        self.assertEqual(harness.run_values(env.prefix), {})
+        self.assertEqual(harness.installed_products(env.prefix), [])
+        self.assertFalse(env.prefix.exists(INSTALL_DIR))
+
 
 if __name__ == "__main__":
     unittest.main()
