@@ -52,7 +52,8 @@ sys.exit("%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16) != sys.argv[2])' "$1" "$
 }
 for arch in x86 x64; do
   check "$arch/orlimo.exe carries version $version" carries "$dist/$arch/orlimo.exe" "$version"
-  mkdir -p "$work/$arch" && msidump -t -d "$work/$arch" "$dist/orlimo-$version-$arch.msi" >>"$work/log" 2>&1
+  # msidump writes the Binary streams below the current folder.
+  mkdir -p "$work/$arch" && (cd "$work/$arch" && msidump -t -d . "$dist/orlimo-$version-$arch.msi") >>"$work/log" 2>&1
   check "the $arch package's custom-action DLL carries version $version" \
     carries "$work/$arch/Binary/Binary.OrlimoSetup" "$version"
 done
