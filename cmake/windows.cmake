@@ -70,6 +70,8 @@ endif()
 # The installer packages' custom actions (our own code; no scripts), and the
 # package itself: cmake --build --preset mingw-ARCH --target installer.
 add_library(orlimo-setup SHARED ${CMAKE_SOURCE_DIR}/src/setup/actions.cpp ${CMAKE_SOURCE_DIR}/src/setup/setup.rc)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/setup/setup.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/src/setup/setup_resource.h;${ORLIMO_GENERATED}/orlimo_version.h")
 set_target_properties(orlimo-setup PROPERTIES PREFIX "")
 target_include_directories(orlimo-setup PRIVATE ${CMAKE_SOURCE_DIR}/src/setup)
 target_compile_options(orlimo-setup PRIVATE ${ORLIMO_WIN_FLAGS})

@@ -6,7 +6,9 @@
 # ARCH is i686 (an x86 package) or x86_64 (x64); BIN_DIR holds orlimo.exe
 # and orlimo-setup.dll of that architecture (signed already, for a
 # release). The package is res/orlimo.wxs; VERSION is its product version
-# (a higher one upgrades a lower one).
+# (a higher one upgrades a lower one, the same one replaces the other
+# architecture's package). wixl builds the package; msibuild then amends
+# the tables that wixl cannot express (see below).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 ARCH=${1:?ARCH} VERSION=${2:?VERSION} BIN=${3:?BIN_DIR} OUT=${4:?OUT.msi}
@@ -27,4 +29,30 @@ OUT=$(cd "$(dirname "$OUT")" && pwd)/$(basename "$OUT")
 # wixl takes the files' paths relative to where it runs.
 (cd "$stage" && wixl -a "$msi_arch" -D Version="$VERSION" -D Win64="$win64" -D ProgramDir="$program_dir" \
    -D ArchDigit="$digit" -D Bin=. -o "$OUT.tmp" "$ROOT/res/orlimo.wxs")
+
+# What wixl 0.101 cannot express, set in the built tables (msitools' msibuild;
+# key columns cannot be updated, so the upgrade row is replaced).
+# Custom-action types: 1 (a DLL in the Binary table) + 64 (result ignored) +
+# 0x100 rollback / 0x200 commit + 0x400 in the script + 0x800 as the system.
+rollback=$((1 + 64 + 0x100 + 0x400 + 0x800)) commit=$((1 + 64 + 0x200 + 0x400 + 0x800))
+upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' "$ROOT/res/orlimo.wxs")
+sql=(
+  "UPDATE CustomAction SET Type=$rollback WHERE Action='WriteSettingsRollback'"
+  "UPDATE CustomAction SET Type=$rollback WHERE Action='RemoveSettingsRollback'"
+  "UPDATE CustomAction SET Type=$commit WHERE Action='SettingsCommit'"
+  # The run value only where CheckSettings says (AUTORUN, or the state kept at an upgrade).
+  "UPDATE Component SET Condition='OrlimoAutorun' WHERE Component='Autorun'"
+  # The old product goes before any file of the new one is installed: the two
+  # architectures' packages own the same files through different components.
+  "UPDATE InstallExecuteSequence SET Sequence=1501 WHERE Action='RemoveExistingProducts'"
+  # Lower versions and the same version (the other architecture's package)
+  # are replaced: one orlimo per machine. 513 = migrate features + maximum inclusive.
+  "DELETE FROM Upgrade WHERE ActionProperty='WIX_UPGRADE_DETECTED'"
+  "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('{$upgrade_code}', '$VERSION', 513, 'WIX_UPGRADE_DETECTED')"
+  # A managed (elevated, non-administrator) installation passes these on.
+  "UPDATE Property SET Value='WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;SERVER;PORT;INTERVAL;USERID;BOOKMARKS;AUTORUN' WHERE Property='SecureCustomProperties'"
+)
+for q in "${sql[@]}"; do
+  msibuild "$OUT.tmp" -q "$q"
+done
 mv "$OUT.tmp" "$OUT"

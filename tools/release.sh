@@ -8,8 +8,11 @@
 #   DIR/orlimo_VERSION_amd64.deb                 the Linux package (not signed)
 #   DIR/SHA256SUMS                               checksums of the five
 #
-# VERSION is the CMake project version. Installs what is missing
-# (tools/setup.sh) and builds the two program presets first.
+# VERSION is the CMake project version, or ORLIMO_VERSION (X.Y.Z) when set:
+# then that version is stamped into both programs, the custom-action DLLs,
+# the packages and their names (the build folders are set back to the
+# project's version afterwards). Installs what is missing (tools/setup.sh)
+# and builds the two program presets first.
 #
 # Signing: with ORLIMO_SIGN_PFX set (a PKCS#12 file; its password in
 # ORLIMO_SIGN_PASSWORD), both programs, the packages' custom-action DLLs and
@@ -29,12 +32,18 @@ say() { printf 'release: %s\n' "$*"; }
 
 bash "$ROOT/tools/setup.sh" >/dev/null
 cd "$ROOT"
+stamp=(-DORLIMO_VERSION="${ORLIMO_VERSION:-}")
+unstamp() {  # the build folders go back to the project's version
+  [ -n "${ORLIMO_VERSION:-}" ] || return 0
+  for preset in mingw-i686 mingw-x86_64 linux; do cmake --preset "$preset" -DORLIMO_VERSION= >/dev/null 2>&1 || true; done
+}
+trap unstamp EXIT
 for arch in i686 x86_64; do
-  cmake --preset "mingw-$arch" >/dev/null
+  cmake --preset "mingw-$arch" "${stamp[@]}" >/dev/null
   cmake --build --preset "mingw-$arch" -j2 --target orlimo orlimo-setup >/dev/null
 done
 # The Linux front end's package, built natively.
-cmake --preset linux >/dev/null
+cmake --preset linux "${stamp[@]}" >/dev/null
 cmake --build --preset linux -j2 --target package >/dev/null
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw-i686/CMakeCache.txt)
 [ -n "$VERSION" ] || { echo "release: no project version in the build" >&2; exit 1; }
@@ -48,7 +57,7 @@ if [ -n "${ORLIMO_SIGN_PFX:-}" ]; then
   sign=1
 fi
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"; unstamp' EXIT
 if [ $sign = 1 ]; then
   # The password goes through a file only this user can read, not the command line.
   (umask 077; printf '%s' "${ORLIMO_SIGN_PASSWORD:-}" > "$work/password")

@@ -12,7 +12,7 @@ pkgs=(cmake ninja-build g++ make pkg-config
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686
       wine wine32:i386 wine64 xvfb x11-utils xdotool imagemagick
       fonts-wqy-microhei locales googletest libgtest-dev python3 zstd
-      wixl osslsigncode openssl clang-14
+      wixl msitools osslsigncode openssl clang-14
       # fuzzing and sanitizers: libFuzzer, and the ASan/UBSan/libFuzzer runtimes
       # (libclang-rt is only recommended by clang-14, so it is named here)
       libfuzzer-14-dev libclang-rt-14-dev)

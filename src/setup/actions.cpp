@@ -1,28 +1,43 @@
 // Custom actions of the installer packages: our own code, so that no script
 // runs on the administrator's machines. The packages schedule them so:
 //
-//   CheckSettings          immediate, before InstallInitialize. Reads the
-//                          properties SERVER, PORT, INTERVAL, USERID and
-//                          BOOKMARKS and the installed shared settings file,
-//                          and decides the file's new bytes (or to keep it).
-//                          Bad values stop the installation before anything
-//                          is installed, with a message in the log and, when
-//                          the installer shows one, on screen. Hands the
-//                          decision to the deferred actions below.
-//   WriteSettings          deferred: writes the shared settings file (or
-//                          leaves it alone), keeping a backup of the old one
-//                          in the system's temporary folder.
+//   CheckSettings          immediate, first in the sequence (before the
+//                          component conditions are costed and before
+//                          RemoveExistingProducts). Reads the properties
+//                          SERVER, PORT, INTERVAL, USERID, BOOKMARKS and
+//                          AUTORUN and the installed shared settings file,
+//                          and decides the file's new bytes: the given values
+//                          over the file's, or, with none given, the file's
+//                          own bytes, so that an upgrade keeps them even when
+//                          the old product's removal takes the file away.
+//                          Decides the autorun value (OrlimoAutorun, the
+//                          Autorun component's condition): AUTORUN when
+//                          given, else at an upgrade or a repair what the
+//                          machine has now, else on. Bad values stop the installation
+//                          before anything is installed, with a message in
+//                          the log and, when the installer shows one, on
+//                          screen. Hands the decision to the deferred actions.
+//   WriteSettings          deferred: writes the shared settings file unless
+//                          it already holds those bytes, keeping a backup of
+//                          the old one (or a marker that there was none).
 //   RemoveSettings         deferred, at uninstall (not upgrade): moves the
-//                          shared settings file to that backup.
+//                          shared settings file to the backup, and removes
+//                          a Run value left (one the program wrote).
 //   SettingsRollback       rollback of either: puts the old file back, or
-//                          removes the one made.
-//   SettingsCommit         commit: drops the backup.
+//                          removes the one made; only after this
+//                          installation's own backup or marker.
+//   SettingsCommit         commit: drops the backup and the marker.
 //
-// The deferred actions get "FOLDER" or "FOLDER<US>HEX" (US = 0x1F, HEX the
-// new file's bytes) as their CustomActionData.
+// Backup and marker lie in the install folder (only administrators write
+// there; the actions run as the system) under names unique to this
+// installation, "orlimo-{GUID}.backup" and "orlimo-{GUID}.created".
+// The deferred actions get "FOLDER<US>GUID" or "FOLDER<US>GUID<US>HEX"
+// (US = 0x1F, HEX the new file's bytes) as their CustomActionData; an
+// empty one makes them do nothing.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <objbase.h>
 
 #include <string>
 
@@ -119,49 +134,95 @@ std::string Unhex(const std::wstring& hex) {
     return out;
 }
 
-// The deferred actions' data: the install folder and, when the file is to
-// be written, its bytes.
+// The deferred actions' data: the install folder, this installation's
+// token and, when the file is to be written, its bytes.
 struct Deferred {
-    std::string folder;
+    std::string folder, token;
     bool write = false;
     std::string bytes;
 
     static Deferred Parse(MSIHANDLE install) {
         const std::wstring data = Property(install, L"CustomActionData");
-        const size_t cut = data.find(kSeparator);
         Deferred d;
+        const size_t cut = data.find(kSeparator);
+        if (cut == std::wstring::npos) return d;  // nothing to do
+        const size_t cut2 = data.find(kSeparator, cut + 1);
         d.folder = Narrow(data.substr(0, cut));
-        if (cut != std::wstring::npos) {
+        d.token = Narrow(data.substr(cut + 1, cut2 == std::wstring::npos ? cut2 : cut2 - cut - 1));
+        if (cut2 != std::wstring::npos) {
             d.write = true;
-            d.bytes = Unhex(data.substr(cut + 1));
+            d.bytes = Unhex(data.substr(cut2 + 1));
         }
+        if (d.token.empty()) d.folder.clear();
         return d;
     }
+    bool Usable() const { return !folder.empty(); }
     std::string Target() const { return folder + kSettings; }
-    // Kept outside the install folder, so that an uninstall leaves no
-    // folder behind that only a backup holds.
-    std::string Backup() const { return Scratch() + "orlimo-config.properties.backup"; }
-    std::string Created() const { return Scratch() + "orlimo-config.properties.created"; }
-
-private:
-    static std::string Scratch() {
-        char temp[MAX_PATH + 1] = {};
-        DWORD n = GetTempPathA(sizeof(temp), temp);
-        return n > 0 && n < sizeof(temp) ? std::string(temp, n) : std::string("c:\\");
-    }
+    std::string Backup() const { return folder + "orlimo-" + token + ".backup"; }
+    std::string Created() const { return folder + "orlimo-" + token + ".created"; }
+    std::string RunRemoved() const { return folder + "orlimo-" + token + ".run"; }
 };
+
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The Run value in this package's registry view: whether it is there, and
+// its removal or writing (the program's own quoted path).
+bool RunValue(bool remove_it, bool write_it) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    if (present && remove_it) present = RegDeleteValueW(key, L"orlimo") != ERROR_SUCCESS;
+    if (write_it) {
+        const std::string data = orlimo::kRunValueData;
+        present = RegSetValueExA(key, "orlimo", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+    return present;
+}
+
+// A name no other installation uses: a new GUID in braces.
+std::wstring NewToken() {
+    GUID guid;
+    wchar_t text[64] = {};
+    if (CoCreateGuid(&guid) != S_OK || StringFromGUID2(guid, text, 64) <= 0) {
+        wsprintfW(text, L"{%08lx-%08lx}", GetCurrentProcessId(), GetTickCount());
+    }
+    return text;
+}
+
+// Whether another package of ours is installed: then this installation is
+// an upgrade (or this removal part of one).
+bool OtherProductInstalled(MSIHANDLE install) {
+    const std::wstring upgrade_code = Property(install, L"UpgradeCode");
+    const std::wstring self = Property(install, L"ProductCode");
+    wchar_t product[39] = {};
+    for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
+        if (lstrcmpiW(product, self.c_str()) != 0) return true;
+    return false;
+}
 
 // Whether another package of ours is installed, or is installing: then this
 // one's removal is part of an upgrade, and the settings stay. (Windows sets
 // UPGRADINGPRODUCTCODE for such a removal; not every installer does, so the
 // installed products are asked as well.)
 bool UpgradeUnderWay(MSIHANDLE install) {
-    if (!Property(install, L"UPGRADINGPRODUCTCODE").empty()) return true;
-    const std::wstring upgrade_code = Property(install, L"UpgradeCode");
-    const std::wstring self = Property(install, L"ProductCode");
-    wchar_t product[39] = {};
-    for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
-        if (lstrcmpiW(product, self.c_str()) != 0) return true;
+    return !Property(install, L"UPGRADINGPRODUCTCODE").empty() || OtherProductInstalled(install);
+}
+
+// Whether the machine-wide Run value "orlimo" exists, in either registry
+// view (the x86 package writes the 32-bit one, the x64 package the other).
+bool AutorunPresent() {
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0,
+                          KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+            continue;
+        const bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        if (present) return true;
+    }
     return false;
 }
 
@@ -174,9 +235,13 @@ UINT Refuse(MSIHANDLE install, UINT message, const std::wstring& property, const
 
 extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install) {
     const std::wstring folder = Property(install, L"OrlimoFolder");
-    std::wstring data = folder;
+    std::wstring data = folder + kSeparator + NewToken();
     const std::wstring remove = Property(install, L"REMOVE");
     if (remove == L"ALL") {
+        // The Autorun component's condition holds at removal too: a
+        // component whose condition fails is left alone by the removal
+        // (Wine's msiexec costs the conditions again every time).
+        MsiSetPropertyW(install, L"OrlimoAutorun", L"1");
         if (UpgradeUnderWay(install)) {
             Say(install, L"orlimo: removed for an upgrade: config.properties stays", false);
             data.clear();
@@ -195,9 +260,21 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
             const std::wstring value = Property(install, g.name);
             if (!ToAnsi(value, &(given.*g.field))) return Refuse(install, IDS_SETUP_CODE_PAGE, g.name, value);
         }
+        const std::wstring autorun = Property(install, L"AUTORUN");
+        if (!autorun.empty() && autorun != L"1" && autorun != L"0")
+            return Refuse(install, IDS_SETUP_BAD_AUTORUN, L"AUTORUN", autorun);
+        bool run = true;
+        if (!autorun.empty()) {
+            run = autorun == L"1";
+        } else if (!Property(install, L"Installed").empty() || OtherProductInstalled(install)) {
+            run = AutorunPresent();
+            Say(install, run ? L"orlimo: upgrade: the Run value stays" : L"orlimo: upgrade: autorun stays off", false);
+        }
+        MsiSetPropertyW(install, L"OrlimoAutorun", run ? L"1" : L"");
+
         std::string existing;
         const bool have = ReadWholeFile(Narrow(folder) + kSettings, &existing);
-        const orlimo::DeployResult result =
+        orlimo::DeployResult result =
             orlimo::DeploySettings(have ? std::optional<std::string>(existing) : std::nullopt, given);
         switch (result.error) {
         case orlimo::DeployError::None: break;
@@ -212,11 +289,14 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         case orlimo::DeployError::BadBookmarks:
             return Refuse(install, IDS_SETUP_BAD_BOOKMARKS, L"BOOKMARKS", Property(install, L"BOOKMARKS"));
         }
+        if (!result.file && have) {
+            // Written back should the old product's removal take it away.
+            Say(install, L"orlimo: config.properties is kept as it is (no settings given)", false);
+            result.file = existing;
+        }
         if (result.file) {
             data += kSeparator;
             data += Hex(*result.file);
-        } else {
-            Say(install, L"orlimo: config.properties is kept as it is (no settings given)", false);
         }
     }
     for (const wchar_t* action : {L"WriteSettings", L"WriteSettingsRollback", L"RemoveSettings",
@@ -227,16 +307,28 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
 
 extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install) {
     const Deferred d = Deferred::Parse(install);
-    if (!d.write || d.folder.empty()) return ERROR_SUCCESS;
-    if (Exists(d.Target())) {
-        if (!CopyFileA(d.Target().c_str(), d.Backup().c_str(), FALSE)) {
+    if (!d.write || !d.Usable()) return ERROR_SUCCESS;
+    std::string current;
+    if (ReadWholeFile(d.Target(), &current)) {
+        if (current == d.bytes) {
+            Say(install, L"orlimo: config.properties already holds these settings", false);
+            return ERROR_SUCCESS;
+        }
+        if (!CopyFileA(d.Target().c_str(), d.Backup().c_str(), TRUE)) {
             Say(install, L"orlimo: cannot keep a copy of config.properties", true);
             return ERROR_INSTALL_FAILURE;
         }
+    } else if (Exists(d.Target())) {
+        Say(install, L"orlimo: cannot read config.properties", true);
+        return ERROR_INSTALL_FAILURE;
     } else {
-        HANDLE h = CreateFileA(d.Created().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        HANDLE h = CreateFileA(d.Created().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        if (h == INVALID_HANDLE_VALUE) {
+            Say(install, L"orlimo: cannot write in the install folder", true);
+            return ERROR_INSTALL_FAILURE;
+        }
+        CloseHandle(h);
     }
     if (!orlimo::ReplaceFileAtomically(d.Target(), d.bytes)) {
         Say(install, L"orlimo: cannot write config.properties", true);
@@ -248,29 +340,50 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 
 extern "C" __declspec(dllexport) UINT __stdcall RemoveSettings(MSIHANDLE install) {
     const Deferred d = Deferred::Parse(install);
-    if (!d.folder.empty() && Exists(d.Target()))
-        MoveFileExA(d.Target().c_str(), d.Backup().c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+    if (!d.Usable()) return ERROR_SUCCESS;
+    if (Exists(d.Target()))
+        MoveFileExA(d.Target().c_str(), d.Backup().c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+    // A Run value the package did not write (autorun switched on with the
+    // program after an installation without it) would outlive the program.
+    if (RunValue(false, false)) {
+        HANDLE h = CreateFileA(d.RunRemoved().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            RunValue(true, false);
+        }
+    }
     return ERROR_SUCCESS;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE install) {
     const Deferred d = Deferred::Parse(install);
-    if (d.folder.empty()) return ERROR_SUCCESS;
+    if (!d.Usable()) return ERROR_SUCCESS;
     if (Exists(d.Backup())) {
         MoveFileExA(d.Backup().c_str(), d.Target().c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+        Say(install, L"orlimo: config.properties put back", false);
     } else if (Exists(d.Created())) {
         DeleteFileA(d.Target().c_str());
+        Say(install, L"orlimo: config.properties made by this installation removed", false);
     }
     DeleteFileA(d.Created().c_str());
+    if (Exists(d.RunRemoved())) {
+        RunValue(false, true);
+        DeleteFileA(d.RunRemoved().c_str());
+    }
     return ERROR_SUCCESS;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall SettingsCommit(MSIHANDLE install) {
     const Deferred d = Deferred::Parse(install);
+    if (!d.Usable()) return ERROR_SUCCESS;
     DeleteFileA(d.Backup().c_str());
     DeleteFileA(d.Created().c_str());
+    DeleteFileA(d.RunRemoved().c_str());
+    // After an uninstall the backup was the folder's last file; a folder
+    // that still holds something stays.
+    RemoveDirectoryA(d.folder.c_str());
     return ERROR_SUCCESS;
 }
 

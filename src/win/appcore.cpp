@@ -60,8 +60,12 @@ std::string ResolveSettingsPath(const std::string& folder, const std::string& us
     const std::string per_user = folder + per_user_name;
     const std::string own = user_folder.empty() ? std::string() : user_folder + per_user_name;
     const std::string shared = folder + kSettingsName;
-    if (CanOpenForReading(per_user)) return per_user;
+    // The user's own file first: an elevated start (the deploying
+    // administrator's, or "Run as administrator") may have left one in the
+    // install folder that later, unelevated starts cannot save to; a Save
+    // then writes this one instead (SaveSettings).
     if (!own.empty() && CanOpenForReading(own)) return own;
+    if (CanOpenForReading(per_user)) return per_user;
     // A new user: the copy goes beside the shared file when the install
     // folder takes it (an administrator, or a system without UAC), else
     // into the user's own folder.
@@ -121,11 +125,17 @@ bool WriteSettingsFile(const std::string& path, const std::string& server, int32
     return ReplaceFileAtomically(path, FormatSettingsFile(server, user_id, interval_time, server_port, bookmark));
 }
 
-bool SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
-                  int32_t interval_time, int32_t server_port, const std::string& bookmark) {
-    bool ok = WriteSettingsFile(path, server, user_id, interval_time, server_port, bookmark);
-    if (!ok) AppMessageBox(IDS_SAVE_FAILED);
-    return ok;
+std::string SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
+                         int32_t interval_time, int32_t server_port, const std::string& bookmark,
+                         const std::string& user_folder) {
+    if (WriteSettingsFile(path, server, user_id, interval_time, server_port, bookmark)) return path;
+    const std::string own = user_folder.empty() ? std::string() : user_folder + GetLogonUserName() + "." + kSettingsName;
+    if (!own.empty() && own != path) {
+        CreateDirectoryA(user_folder.c_str(), nullptr);
+        if (WriteSettingsFile(own, server, user_id, interval_time, server_port, bookmark)) return own;
+    }
+    AppMessageBox(IDS_SAVE_FAILED);
+    return std::string();
 }
 
 int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data) {

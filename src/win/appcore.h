@@ -25,10 +25,10 @@ std::string GetLogonUserName();
 // application-data folder's "orlimo\" (not created here); empty when unknown.
 std::string UserSettingsFolder();
 
-// The settings file to use, first of: the per-user file in folder; the
-// per-user file in user_folder; a copy of the shared file made as the
-// per-user file in folder, else in user_folder (created on demand); the
-// shared file; the bare name.
+// The settings file to use, first of: the per-user file in user_folder; the
+// per-user file in folder; a copy of the shared file made as the per-user
+// file in folder, else in user_folder (created on demand); the shared
+// file; the bare name.
 std::string ResolveSettingsPath(const std::string& folder = install_folder,
                                 const std::string& user_folder = UserSettingsFolder());
 
@@ -47,9 +47,15 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data);
 // Writes the five-line file through ReplaceFileAtomically.
 bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
                        int32_t interval_time, int32_t server_port, const std::string& bookmark);
-// WriteSettingsFile, with the message box when the save failed.
-bool SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
-                  int32_t interval_time, int32_t server_port, const std::string& bookmark);
+// WriteSettingsFile; when path refuses it (a per-user file in the install
+// folder that an elevated start made, which a standard user cannot
+// replace), the per-user file in user_folder instead (the folder created),
+// which ResolveSettingsPath finds first from then on; the file at path
+// stays as it is. With the message box when nothing could be written.
+// The file written, empty when none.
+std::string SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
+                         int32_t interval_time, int32_t server_port, const std::string& bookmark,
+                         const std::string& user_folder = UserSettingsFolder());
 
 // 0 when the value was written / deleted, 1 otherwise.
 int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data);

@@ -116,7 +116,8 @@ void CConfigDlg::OnOK() {
     s.user_id = user_id;
     s.server = server;
     s.server_port = server_port;
-    SaveSettings(path, server, user_id, interval_time, server_port, s.bookmark);
+    const std::string saved = SaveSettings(path, server, user_id, interval_time, server_port, s.bookmark);
+    if (!saved.empty()) path = saved;
     EndDialog(IDOK);
 }
 

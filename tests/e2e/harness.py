@@ -252,6 +252,56 @@ def make_package(version, out, timeout=300):
         raise HarnessError("msi.sh failed: " + (o + e).decode(errors="replace")[-2000:])
 
 
+def make_package_of(arch, version, out, timeout=900):
+    """An installer package of the given architecture's programs (the
+    mingw-ARCH preset, built here when needed) under a product version."""
+    build = ROOT / "build" / ("mingw-" + arch)
+    if not (build / "build.ninja").exists():
+        rc, o, e = run_bounded(["cmake", "--preset", "mingw-" + arch], timeout, cwd=ROOT)
+        if rc != 0:
+            raise HarnessError("cmake configure failed:\n" + (o + e).decode(errors="replace")[-4000:])
+    rc, o, e = run_bounded(["cmake", "--build", "--preset", "mingw-" + arch, "-j2", "--target", "orlimo",
+                            "orlimo-setup"], timeout, cwd=ROOT)
+    if rc != 0:
+        raise HarnessError("build failed:\n" + (o + e).decode(errors="replace")[-4000:])
+    rc, o, e = run_bounded(["bash", str(TOOLS / "msi.sh"), arch, version, str(build), str(out)], timeout)
+    if rc != 0:
+        raise HarnessError("msi.sh failed: " + (o + e).decode(errors="replace")[-2000:])
+    return build / "orlimo.exe"
+
+
+def msi_sql(package, *queries, timeout=120):
+    """Changes a built package's tables with msitools' msibuild."""
+    for q in queries:
+        rc, o, e = run_bounded(["msibuild", str(package), "-q", q], timeout)
+        if rc != 0:
+            raise HarnessError("msibuild %s: %s" % (q, (o + e).decode(errors="replace")))
+
+
+def run_values(prefix):
+    """The machine-wide Run values named orlimo, by registry view ("32",
+    "64"): what reg.exe reads there (a 32-bit program's view is the
+    Wow6432Node one)."""
+    found = {}
+    for view in ("32", "64"):
+        rc, o, e = prefix.wine("reg", "query", RUN_KEY, "/v", "orlimo", "/reg:" + view, timeout=60)
+        if rc == 0 and b"orlimo" in o:
+            found[view] = o.decode(errors="replace").split("REG_SZ", 1)[-1].strip()
+    return found
+
+
+def installed_products(prefix, upgrade_code="{6F3B0D2A-6B1C-4E3A-9B1E-2F6C8D0A4E11}"):
+    """The packed codes of the products Windows Installer registered under
+    the packages' upgrade code."""
+    g = upgrade_code.strip("{}").replace("-", "")
+    packed = g[7::-1] + g[11:7:-1] + g[15:11:-1] + "".join(g[i + 1] + g[i] for i in range(16, 32, 2))
+    rc, o, e = prefix.wine("reg", "query", "HKLM\\Software\\Classes\\Installer\\UpgradeCodes\\" + packed,
+                           timeout=60)
+    if rc != 0:
+        return []
+    return sorted(set(re.findall(r"^\s+([0-9A-F]{32})\b", o.decode(errors="replace"), re.M)))
+
+
 def cmake_cache_value(name):
     """A value of the build's CMake cache, such as ORLIMO_DEFAULT_SERVER."""
     cache = BUILD / "CMakeCache.txt"

@@ -295,6 +295,52 @@ class StandardUserTest(DesktopChecks):
         self.assertNotIn("%s.config.properties" % self.user, os.listdir(self.install))
 
 
+class ElevatedLeftoverTest(DesktopChecks):
+    """A standard user whose per-user file lies in the install folder, left
+    there by an earlier elevated start of his ("Run as administrator"): he
+    cannot replace it, so Save writes his own file instead, which is in
+    force from then on."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        cls.shared = env.config(user_id=5, interval_time=0)
+        admin = env.launch(env.launch_folder(config=cls.shared))
+        if env.exit(admin) is None:
+            raise harness.HarnessError("the administrator's start did not end on the exit command")
+        cls.install = env.prefix.host_path(harness.INSTALL_DIR)
+        name = harness.Environment.STANDARD_USER
+        cls.leftover = cls.install / ("%s.config.properties" % name)
+        cls.leftover.write_bytes(env.config(user_id=6, interval_time=0))  # the install folder's owner's
+        cls.user = env.become_standard_user()
+        cls.own = r"c:\users\%s\AppData\Roaming\orlimo\%s.config.properties" % (name, name)
+        cls.prog = env.launch(cls.install)
+
+    def polls_as(self, user_id):
+        seen = len(self.env.portal.requests(NOTIFY))
+        return self.queries_after(seen, 2)[-1]["query"] == "usr_id=%d&ver=1" % user_id
+
+    def test_1_save_goes_to_the_users_own_file(self):
+        left = self.leftover.read_bytes()
+        self.assertTrue(self.polls_as(6))
+        self.assertEqual(self.open_dialog()[IDC_USERID], "6")
+        self.set_fields(user="88")
+        self.env.driver.call("click", CONFIG_DLG, 1)
+        self.assertTrue(self.wait_no_dialog(CONFIG_DLG))
+        self.assertFalse(self.wait_dialog(APP, 2), "创建配置文件失败!")
+        self.assertIn(b"user_id=88\r\n", self.env.prefix.read_file(self.own))
+        self.assertEqual(self.leftover.read_bytes(), left, "nobody's file is changed or moved")
+
+    def test_2_next_start_shows_the_saved_values(self):
+        env = self.env
+        self.assertIsNotNone(env.exit(self.prog))
+        type(self).prog = env.launch(self.install)
+        self.assertTrue(self.polls_as(88))
+        self.assertEqual(self.open_dialog()[IDC_USERID], "88")
+        self.env.driver.call("click", CONFIG_DLG, 2)
+        self.assertTrue(self.wait_no_dialog(CONFIG_DLG))
+
+
 class ShortcutsTest(DesktopChecks):
     """Shortcuts are written at every start with the login URL in force."""
 

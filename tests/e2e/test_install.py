@@ -1,7 +1,9 @@
 """The installer package under Wine's msiexec, as company IT deploys it: a
 silent install with the portal's settings as properties, the installed
-program's first start, an upgrade, an uninstall, and bad properties that
-stop the installation before anything is installed."""
+program's first start, an upgrade, an uninstall, bad properties that
+stop the installation before anything is installed, a failure that rolls
+the settings back; and, in a 64-bit prefix, the two architectures'
+packages replacing each other."""
 
 import shutil
 import unittest
@@ -47,6 +49,27 @@ class PackageTest(GroupTestCase):
                 text = log.read_bytes().decode("gbk", errors="replace")
                 self.assertIn(bad.split("=")[0] + " must", text)
 
+    def test_1b_failure_after_the_settings_rolls_them_back(self):
+        # A copy of the package that fails right after WriteSettings, over a
+        # config.properties left by a deployment by hand.
+        env = self.env
+        failing = env.prefix.drive_c / "packages" / "failing.msi"
+        shutil.copy(env.prefix.host_path(self.first), failing)
+        harness.msi_sql(failing,
+                        "INSERT INTO CustomAction (Action, Type, Target) VALUES ('FailHere', %d, 'failed here')"
+                        % (19 + 0x400),
+                        "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('FailHere', 4010)")
+        settings = env.prefix.host_path(INSTALL_DIR + r"\config.properties")
+        settings.parent.mkdir(parents=True)
+        before = b"server=by.hand.example.com\r\nuser_id=7\r\n"
+        settings.write_bytes(before)
+        rc = self.msiexec("/i", r"c:\packages\failing.msi", "/qn", "SERVER=127.0.0.1", "PORT=8080")
+        self.assertEqual(rc, 1603 & 0xFF)
+        self.assertEqual(settings.read_bytes(), before)
+        self.assertEqual(env.prefix.listdir(INSTALL_DIR), ["config.properties"], "no backup or marker left")
+        self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
+        shutil.rmtree(settings.parent)
+
     def test_2_silent_install_with_the_portals_settings(self):
         env = self.env
         port = env.portal.port
@@ -84,6 +107,90 @@ class PackageTest(GroupTestCase):
         self.assertEqual(self.msiexec("/x", self.second, "/qn"), 0)
         self.assertEqual(env.prefix.listdir(INSTALL_DIR), ["%s.config.properties" % env.user()])
         self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
+
+
+class ArchitectureTest(GroupTestCase):
+    """The x86 and the x64 package on one 64-bit machine: one orlimo at a
+    time, whichever package comes; the tests run in order."""
+
+    @classmethod
+    def setUpGroup(cls):
+        if harness.ARCH != "x86_64":
+            raise unittest.SkipTest("needs a 64-bit prefix")
+        if "i686" not in harness.runnable_arches()[0]:
+            raise unittest.SkipTest("this machine does not run 32-bit programs")
+        version = harness.cmake_cache_value("CMAKE_PROJECT_VERSION")
+        major, minor, patch = (int(p) for p in version.split(".")[:3])
+        v = lambda n: "%d.%d.%d" % (major, minor, patch + n)
+        packages = cls.env.prefix.drive_c / "packages"
+        packages.mkdir()
+        cls.exe = {}
+        for name, arch, n in (("x86-0", "i686", 0), ("x64-1", "x86_64", 1), ("x86-1", "i686", 1),
+                              ("x64-2", "x86_64", 2)):
+            cls.exe[arch] = harness.make_package_of(arch, v(n), packages / (name + ".msi")).read_bytes()
+
+    def msiexec(self, *args):
+        rc, out, err = self.env.prefix.wine("msiexec", *args, timeout=240)
+        return rc
+
+    def install(self, name, *props):
+        return self.msiexec("/i", r"c:\packages\%s.msi" % name, "/qn", "/l*v", r"c:\packages\%s.log" % name,
+                            *props)
+
+    def assertOneOrlimo(self, arch, run_view):
+        env = self.env
+        read = env.prefix.read_file
+        self.assertEqual(len(harness.installed_products(env.prefix)), 1, "one product")
+        self.assertEqual(read(INSTALL_DIR + r"\orlimo.exe"), self.exe[arch])
+        self.assertEqual(read(INSTALL_DIR + r"\lock.file"), b"")
+        self.assertEqual(sorted(harness.run_values(env.prefix)), [run_view] if run_view else [])
+        self.assertEqual(sorted(env.prefix.listdir(INSTALL_DIR)), ["config.properties", "lock.file", "orlimo.exe"])
+
+    def test_1_x64_upgrades_x86_and_keeps_everything(self):
+        env = self.env
+        self.assertEqual(self.install("x86-0", "SERVER=127.0.0.1", "USERID=42"), 0)
+        self.assertOneOrlimo("i686", "32")
+        settings = env.prefix.host_path(INSTALL_DIR + r"\config.properties")
+        settings.write_bytes(settings.read_bytes() + b"edited=by the administrator\r\n")
+        before = settings.read_bytes()
+        self.assertEqual(self.install("x64-1"), 0)
+        self.assertOneOrlimo("x86_64", "64")
+        self.assertEqual(settings.read_bytes(), before)
+
+    def test_2_same_version_of_the_other_architecture_replaces_it(self):
+        env = self.env
+        before = env.prefix.read_file(INSTALL_DIR + r"\config.properties")
+        self.assertEqual(self.install("x86-1"), 0)
+        self.assertOneOrlimo("i686", "32")
+        self.assertEqual(env.prefix.read_file(INSTALL_DIR + r"\config.properties"), before)
+
+    def test_3_upgrade_keeps_autorun_off_and_ignores_planted_backups(self):
+        env = self.env
+        # Autorun switched off; folders planted where the packages once kept
+        # their backup, by a user who may write there.
+        rc, o, e = env.prefix.wine("reg", "delete", RUN_KEY, "/v", "orlimo", "/f", "/reg:32")
+        self.assertEqual(harness.run_values(env.prefix), {})
+        for temp in (r"c:\windows\temp", r"c:\users\%s\Temp" % env.user(),
+                     r"c:\users\%s\AppData\Local\Temp" % env.user()):
+            for name in ("orlimo-config.properties.backup", "orlimo-config.properties.created"):
+                env.prefix.host_path(temp + "\\" + name).mkdir(parents=True, exist_ok=True)
+        self.assertEqual(self.install("x64-2", "SERVER=oa.example.com", "PORT=8080"), 0)
+        self.assertOneOrlimo("x86_64", None)
+        text = env.prefix.read_file(INSTALL_DIR + r"\config.properties")
+        self.assertTrue(text.startswith(b"server=oa.example.com\r\nuser_id=42\r\ninterval_time=1\r\n"
+                                        b"server_port=8080\r\n"), text)
+
+    def test_4_uninstall_leaves_no_run_value_and_no_folder(self):
+        # Autorun switched on again with the program, which the package did
+        # not install: the value still goes with the program.
+        env = self.env
+        rc, o, e = env.prefix.wine("reg", "add", RUN_KEY, "/v", "orlimo", "/t", "REG_SZ", "/d", RUN_VALUE_DATA,
+                                   "/f", "/reg:64")
+        self.assertEqual(sorted(harness.run_values(env.prefix)), ["64"])
+        self.assertEqual(self.msiexec("/x", r"c:\packages\x64-2.msi", "/qn"), 0)
+        self.assertEqual(harness.run_values(env.prefix), {})
+        self.assertEqual(harness.installed_products(env.prefix), [])
+        self.assertFalse(env.prefix.exists(INSTALL_DIR))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The release command with a throwaway code-signing certificate: the six
-# files are made, the checksums hold, every signed file verifies against
-# the certificate, and one changed byte makes verification fail.
+# The release command with a throwaway code-signing certificate and a
+# version of its own (ORLIMO_VERSION): the six files are made under that
+# version, the checksums hold, every signed file verifies against the
+# certificate, one changed byte makes verification fail, the programs and
+# custom-action DLLs carry the version, and the packages' tables say what
+# they must (tests/release/tables.py).
 # Ends with "release: N passed, N failed".
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -19,10 +22,10 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/signer.pfx" \
   -passout pass:throwaway >>"$work/log" 2>&1
 dist=$work/dist
+version=3.4.567
 check "release.sh signs and makes the six files" \
-  env ORLIMO_SIGN_PFX="$work/signer.pfx" ORLIMO_SIGN_PASSWORD=throwaway \
+  env ORLIMO_SIGN_PFX="$work/signer.pfx" ORLIMO_SIGN_PASSWORD=throwaway ORLIMO_VERSION=$version \
   bash "$ROOT/tools/release.sh" --dist "$dist"
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$ROOT/build/mingw-i686/CMakeCache.txt")
 signed=("x86/orlimo.exe" "x64/orlimo.exe" "orlimo-$version-x86.msi" "orlimo-$version-x64.msi")
 check "SHA256SUMS holds for the four files and the .deb" bash -c 'cd "$1" && sha256sum -c --strict SHA256SUMS && [ "$(wc -l < SHA256SUMS)" = 5 ] && grep -q "orlimo_$2_amd64.deb" SHA256SUMS' _ "$dist" "$version"
 for f in "${signed[@]}"; do
@@ -35,6 +38,27 @@ data[len(data) // 3] ^= 0x01
 open(sys.argv[2], "wb").write(data)
 PY
 check "a changed byte fails verification" fails osslsigncode verify -CAfile "$work/cert.pem" -in "$work/changed.exe"
+check "the packages' tables" python3 "$ROOT/tests/release/tables.py" "$version" \
+  "$dist/orlimo-$version-x86.msi" "$dist/orlimo-$version-x64.msi"
+# The version resource's fixed part (after the signature 0xFEEF04BD: the
+# structure version, then the file version's high and low words).
+carries() {  # FILE VERSION
+  python3 -c '
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+at = data.index(struct.pack("<I", 0xFEEF04BD))
+ms, ls = struct.unpack_from("<II", data, at + 8)
+sys.exit("%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16) != sys.argv[2])' "$1" "$2"
+}
+for arch in x86 x64; do
+  check "$arch/orlimo.exe carries version $version" carries "$dist/$arch/orlimo.exe" "$version"
+  # msidump writes the Binary streams below the current folder.
+  mkdir -p "$work/$arch" && (cd "$work/$arch" && msidump -t -d . "$dist/orlimo-$version-$arch.msi") >>"$work/log" 2>&1
+  check "the $arch package's custom-action DLL carries version $version" \
+    carries "$work/$arch/Binary/Binary.OrlimoSetup" "$version"
+done
+check "the build folders are back at the project's version" \
+  fails grep -q "^CMAKE_PROJECT_VERSION:STATIC=$version\$" "$ROOT/build/mingw-i686/CMakeCache.txt"
 [ "$failed" = 0 ] || tail -n 30 "$work/log"
 echo "release: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -54,13 +54,33 @@ TEST(ResolveSettingsPath, InstallFolderThatRefusesTheCopy) {
     EXPECT_EQ(ReadFileBytes(dir + "config.properties"), kShared);
 }
 
-TEST(ResolveSettingsPath, PerUserFileOfTheInstallFolderStaysInForce) {
+// The user's own file wins over one an elevated start left in the install
+// folder; without it, the install folder's stays in force.
+TEST(ResolveSettingsPath, UsersOwnFileBeforeThePerUserFileOfTheInstallFolder) {
     std::string dir = MakeScratchFolder("resolve");
     const std::string own = MakeScratchFolder("appdata");
     ASSERT_TRUE(WriteFileBytes(dir + "config.properties", kShared));
     ASSERT_TRUE(WriteFileBytes(dir + PerUserName(), kPerUser));
-    ASSERT_TRUE(WriteFileBytes(own + PerUserName(), kShared));
     EXPECT_EQ(ResolveSettingsPath(dir, own), dir + PerUserName());
+    ASSERT_TRUE(WriteFileBytes(own + PerUserName(), kShared));
+    EXPECT_EQ(ResolveSettingsPath(dir, own), own + PerUserName());
+    EXPECT_EQ(ReadFileBytes(dir + PerUserName()), kPerUser) << "nobody's file is moved or deleted";
+}
+
+// A save the install folder refuses (a read-only file stands for one the
+// user may not replace) goes to the user's own file, folder made.
+TEST(SaveSettings, RefusedFileFallsBackToTheUsersOwn) {
+    std::string dir = MakeScratchFolder("save");
+    const std::string own = MakeScratchFolder("appdata") + "orlimo\\";
+    const std::string refused = dir + PerUserName();
+    ASSERT_TRUE(WriteFileBytes(refused, kPerUser));
+    ASSERT_TRUE(SetFileAttributesA(refused.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(SaveSettings(refused, "saved", 5, 2, 8080, "", own), own + PerUserName());
+    EXPECT_EQ(ReadFileBytes(own + PerUserName()),
+              "server=saved\r\nuser_id=5\r\ninterval_time=2\r\nserver_port=8080\r\nbookmark=\r\n");
+    EXPECT_EQ(ReadFileBytes(refused), kPerUser);
+    EXPECT_EQ(ResolveSettingsPath(dir, own), own + PerUserName());
+    SetFileAttributesA(refused.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(ResolveSettingsPath, BareNameWhenNoFileExists) {
