@@ -22,7 +22,7 @@ pkgs+=(qt6-base-dev dpkg-dev file dbus-daemon python3-dbus python3-gi gir1.2-ats
        at-spi2-core xdg-user-dirs trayer)
 # The same front end on Qt 5 (preset linux-qt5); the package checks of the
 # release tier (lintian, desktop-file-validate, appstreamcli).
-pkgs+=(qtbase5-dev lintian desktop-file-utils appstream)
+pkgs+=(qtbase5-dev libqt5x11extras5-dev lintian desktop-file-utils appstream)
 # The arm64 package (preset linux-arm64): a cross compiler, Qt 6 and its
 # X11 parts for arm64 from Debian's multiarch, and qemu-user to run the
 # arm64 program in the tests (the amd64 moc/rcc/uic serve both).
