@@ -1,6 +1,18 @@
-# The Linux desktop front end (Qt 6 Widgets from Debian) and its Debian
+# The Linux desktop front end (Qt Widgets from Debian) and its Debian
 # package: cmake --preset linux && cmake --build --preset linux --target package
-find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Network DBus)
+# Qt 6 by default; ORLIMO_QT_MAJOR=5 (preset linux-qt5) builds the same
+# sources with Qt 5.
+set(ORLIMO_QT_MAJOR 6 CACHE STRING "Qt major version of the Linux front end: 6 or 5")
+set_property(CACHE ORLIMO_QT_MAJOR PROPERTY STRINGS 6 5)
+if(ORLIMO_QT_MAJOR STREQUAL "6")
+  find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Network DBus)
+elseif(ORLIMO_QT_MAJOR STREQUAL "5")
+  # X11Extras: Qt 5's way to Qt's own X connection.
+  find_package(Qt5 5.10 REQUIRED COMPONENTS Widgets Network DBus X11Extras)
+else()
+  message(FATAL_ERROR "ORLIMO_QT_MAJOR is 6 or 5, not '${ORLIMO_QT_MAJOR}'")
+endif()
+set(ORLIMO_QT Qt${ORLIMO_QT_MAJOR})
 find_package(X11 REQUIRED)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 include(GNUInstallDirs)
@@ -20,16 +32,27 @@ add_custom_command(
 file(GLOB ORLIMO_LINUX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/linux/*.cpp)
 add_executable(orlimo ${ORLIMO_LINUX_SOURCES} ${ORLIMO_GENERATED}/orlimo_rc.h)
 target_include_directories(orlimo PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${ORLIMO_GENERATED})
-target_link_libraries(orlimo PRIVATE orlimo_core Qt6::Widgets Qt6::Network Qt6::DBus X11::xcb)
+target_link_libraries(orlimo PRIVATE orlimo_core ${ORLIMO_QT}::Widgets ${ORLIMO_QT}::Network ${ORLIMO_QT}::DBus X11::xcb)
+if(ORLIMO_QT_MAJOR STREQUAL "5")
+  target_link_libraries(orlimo PRIVATE Qt5::X11Extras)
+endif()
 target_compile_options(orlimo PRIVATE -Wall -Wextra)
+# Relocations read-only before the program runs, as Debian builds its own.
+target_link_options(orlimo PRIVATE -Wl,-z,relro,-z,now)
 
 # The tray pictures, drawn by tools/make_icon_pngs.py, inside the program.
 set(ORLIMO_ICON_DIR ${CMAKE_SOURCE_DIR}/res/linux/icons)
-set(ORLIMO_TRAY_PNGS)
+# A resource file of its own, which rcc of Qt 5 and Qt 6 both read.
+set(ORLIMO_ICONS_QRC "<RCC>\n  <qresource prefix=\"/icons\">\n")
 foreach(size 16 22 24 32 48 64)
-  list(APPEND ORLIMO_TRAY_PNGS ${ORLIMO_ICON_DIR}/orlimo-${size}.png ${ORLIMO_ICON_DIR}/orlimo-white-${size}.png)
+  foreach(png orlimo-${size}.png orlimo-white-${size}.png)
+    string(APPEND ORLIMO_ICONS_QRC "    <file alias=\"${png}\">${ORLIMO_ICON_DIR}/${png}</file>\n")
+  endforeach()
 endforeach()
-qt_add_resources(orlimo orlimo_icons PREFIX /icons BASE ${ORLIMO_ICON_DIR} FILES ${ORLIMO_TRAY_PNGS})
+string(APPEND ORLIMO_ICONS_QRC "  </qresource>\n</RCC>\n")
+file(CONFIGURE OUTPUT ${ORLIMO_GENERATED}/orlimo_icons.qrc CONTENT "${ORLIMO_ICONS_QRC}" @ONLY)
+set_target_properties(orlimo PROPERTIES AUTORCC ON)
+target_sources(orlimo PRIVATE ${ORLIMO_GENERATED}/orlimo_icons.qrc)
 
 # The settings the package starts from: the build's server, nothing else set.
 file(WRITE ${ORLIMO_GENERATED}/config.properties
@@ -46,14 +69,51 @@ install(FILES ${CMAKE_SOURCE_DIR}/res/linux/orlimo-autostart.desktop
         DESTINATION ${ORLIMO_XDG_DIR}/autostart RENAME orlimo.desktop)
 install(FILES ${ORLIMO_GENERATED}/config.properties DESTINATION ${ORLIMO_XDG_DIR}/orlimo)
 
-# orlimo_VERSION_amd64.deb
-set(ORLIMO_DEB_MAINTAINER "orlimo maintainers <orlimo@localhost>" CACHE STRING "Maintainer field of the Debian package")
+# orlimo_VERSION_ARCH.deb (amd64, or arm64 from preset linux-arm64)
+set(ORLIMO_DEB_MAINTAINER "orlimo maintainers <orlimo@dunlore.com>" CACHE STRING
+    "Maintainer field of the Debian package: a name and a mail address that reaches them")
+set(CPACK_PACKAGE_VENDOR Dunlore)
+# The package's architecture is the program's: CPack would name the build
+# machine's (dpkg --print-architecture) for a cross build too.
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE ORLIMO_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+else()
+  execute_process(COMMAND dpkg --print-architecture
+                  OUTPUT_VARIABLE ORLIMO_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+if(NOT ORLIMO_DEB_ARCH)
+  message(FATAL_ERROR "no Debian architecture for ${CMAKE_SYSTEM_PROCESSOR} (dpkg-dev installed?)")
+endif()
+set(ORLIMO_DEB_ARCH ${ORLIMO_DEB_ARCH} CACHE INTERNAL "Architecture field of the Debian package")
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ORLIMO_DEB_ARCH})
+
+# What Debian's policy asks of every package: the copyright file, the
+# changelog and the manual page (compressed as lintian wants: gzip -9n), and
+# the AppStream metadata by which software centres list the program.
+set(ORLIMO_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/orlimo)
+configure_file(${CMAKE_SOURCE_DIR}/res/linux/copyright ${ORLIMO_GENERATED}/deb/copyright @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/linux/changelog ${ORLIMO_GENERATED}/deb/changelog @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/linux/orlimo.1 ${ORLIMO_GENERATED}/deb/orlimo.1 @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/linux/orlimo.metainfo.xml
+               ${ORLIMO_GENERATED}/deb/com.dunlore.orlimo.metainfo.xml @ONLY)
+set(ORLIMO_GZIPPED)
+foreach(doc changelog orlimo.1)
+  add_custom_command(OUTPUT ${ORLIMO_GENERATED}/deb/${doc}.gz
+    COMMAND gzip -9n -c ${ORLIMO_GENERATED}/deb/${doc} > ${ORLIMO_GENERATED}/deb/${doc}.gz
+    DEPENDS ${ORLIMO_GENERATED}/deb/${doc} VERBATIM)
+  list(APPEND ORLIMO_GZIPPED ${ORLIMO_GENERATED}/deb/${doc}.gz)
+endforeach()
+add_custom_target(orlimo_docs ALL DEPENDS ${ORLIMO_GZIPPED})
+install(FILES ${ORLIMO_GENERATED}/deb/copyright ${ORLIMO_GENERATED}/deb/changelog.gz DESTINATION ${ORLIMO_DOC_DIR})
+install(FILES ${ORLIMO_GENERATED}/deb/orlimo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${ORLIMO_GENERATED}/deb/com.dunlore.orlimo.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
 file(WRITE ${ORLIMO_GENERATED}/deb/conffiles
   "${ORLIMO_XDG_DIR}/autostart/orlimo.desktop\n${ORLIMO_XDG_DIR}/orlimo/config.properties\n")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orlimo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR Dunlore)
 set(CPACK_PACKAGE_CONTACT ${ORLIMO_DEB_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tray notifier for the enterprise web portal")
 set(CPACK_PACKAGE_DESCRIPTION "orlimo lives in the desktop's notification area. It polls the portal for
@@ -66,8 +126,15 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Qt and C++ libraries from dpkg-shlibdeps, and what Qt loads at run
 # time: the X11 platform plugin; xdg-open opens the addresses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, xdg-utils")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs, qt6-translations-l10n, fonts-noto-cjk | fonts-wqy-microhei")
+# (Qt 5 keeps its X11 plugin in libqt5gui5, which dpkg-shlibdeps finds.)
+if(ORLIMO_QT_MAJOR STREQUAL "6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, xdg-utils")
+  set(ORLIMO_QT_TRANSLATIONS qt6-translations-l10n)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
+  set(ORLIMO_QT_TRANSLATIONS qttranslations5-l10n)
+endif()
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs, ${ORLIMO_QT_TRANSLATIONS}, fonts-noto-cjk | fonts-wqy-microhei")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ORLIMO_GENERATED}/deb/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})

@@ -5,8 +5,8 @@
 #
 #   DIR/x86/orlimo.exe, DIR/x64/orlimo.exe       the two programs
 #   DIR/orlimo-VERSION-x86.msi, ...-x64.msi      the installer packages
-#   DIR/orlimo_VERSION_amd64.deb                 the Linux package (not signed)
-#   DIR/SHA256SUMS                               checksums of the five
+#   DIR/orlimo_VERSION_amd64.deb, ..._arm64.deb  the Linux packages (not signed)
+#   DIR/SHA256SUMS                               checksums of the six
 #
 # VERSION is the CMake project version, or ORLIMO_VERSION (X.Y.Z) when set:
 # then that version is stamped into both programs, the custom-action DLLs,
@@ -35,16 +35,18 @@ cd "$ROOT"
 stamp=(-DORLIMO_VERSION="${ORLIMO_VERSION:-}")
 unstamp() {  # the build folders go back to the project's version
   [ -n "${ORLIMO_VERSION:-}" ] || return 0
-  for preset in mingw-i686 mingw-x86_64 linux; do cmake --preset "$preset" -DORLIMO_VERSION= >/dev/null 2>&1 || true; done
+  for preset in mingw-i686 mingw-x86_64 linux linux-arm64; do cmake --preset "$preset" -DORLIMO_VERSION= >/dev/null 2>&1 || true; done
 }
 trap unstamp EXIT
 for arch in i686 x86_64; do
   cmake --preset "mingw-$arch" "${stamp[@]}" >/dev/null
   cmake --build --preset "mingw-$arch" -j2 --target orlimo orlimo-setup >/dev/null
 done
-# The Linux front end's package, built natively.
-cmake --preset linux "${stamp[@]}" >/dev/null
-cmake --build --preset linux -j2 --target package >/dev/null
+# The Linux front end's packages: amd64 built natively, arm64 cross-compiled.
+for preset in linux linux-arm64; do
+  cmake --preset "$preset" "${stamp[@]}" >/dev/null
+  cmake --build --preset "$preset" -j2 --target package >/dev/null
+done
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw-i686/CMakeCache.txt)
 [ -n "$VERSION" ] || { echo "release: no project version in the build" >&2; exit 1; }
 if [ -n "$(git -C "$ROOT" status --porcelain 2>/dev/null)" ]; then
@@ -87,9 +89,11 @@ for arch in i686 x86_64; do
   sign_file "$package"
   made+=("$short/orlimo.exe" "$(basename "$package")")
 done
-deb=orlimo_${VERSION}_amd64.deb
-cp "build/linux/$deb" "$DIST/$deb"
-made+=("$deb")
+for preset in linux linux-arm64; do
+  deb=orlimo_${VERSION}_$(sed -n 's/^ORLIMO_DEB_ARCH:INTERNAL=//p' "build/$preset/CMakeCache.txt").deb
+  cp "build/$preset/$deb" "$DIST/$deb"
+  made+=("$deb")
+done
 (cd "$DIST" && sha256sum "${made[@]}" > SHA256SUMS)
 made+=(SHA256SUMS)
 

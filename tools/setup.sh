@@ -20,16 +20,29 @@ pkgs=(cmake ninja-build g++ make pkg-config
 # tests' session bus, tray watcher and accessibility bus; the demo's tray.
 pkgs+=(qt6-base-dev dpkg-dev file dbus-daemon python3-dbus python3-gi gir1.2-atspi-2.0
        at-spi2-core xdg-user-dirs trayer)
+# The same front end on Qt 5 (preset linux-qt5); the package checks of the
+# release tier (lintian, desktop-file-validate, appstreamcli).
+pkgs+=(qtbase5-dev libqt5x11extras5-dev lintian desktop-file-utils appstream)
+# The arm64 package (preset linux-arm64): a cross compiler, Qt 6 and its
+# X11 parts for arm64 from Debian's multiarch, and qemu-user to run the
+# arm64 program in the tests (the amd64 moc/rcc/uic serve both).
+arm64=(g++-aarch64-linux-gnu qt6-base-dev:arm64 qt6-qpa-plugins:arm64 libx11-xcb-dev:arm64
+       libxcb1-dev:arm64 qemu-user-static)
+pkgs+=("${arm64[@]}")
 
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-  fi
-  $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${need[@]}"
+  for arch in i386 arm64; do
+    if ! dpkg --print-foreign-architectures | grep -qx $arch; then
+      $SUDO dpkg --add-architecture $arch
+    fi
+  done
+  # Others may run apt on this machine at the same time: wait for its lock.
+  apt=(apt-get -o DPkg::Lock::Timeout=900)
+  $SUDO "${apt[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq --no-install-recommends "${need[@]}"
 fi
 
 if ! locale -a 2>/dev/null | grep -qiE '^zh_CN\.utf-?8$'; then

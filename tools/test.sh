@@ -16,13 +16,16 @@
 #           under Wine's msiexec
 #   linux - the Linux front end (preset linux) and its .deb, black box under
 #           Xvfb with a private session bus (tests/linux/run.py)
+#   linux-qt5 - the same for the Qt 5 build (preset linux-qt5)
+#   linux-arm64 - the same for the arm64 build (preset linux-arm64, cross-
+#           compiled), its program run under qemu-user
 # The win and e2e tiers run the i686 build in a 32-bit prefix and the x86_64
 # build in a 64-bit prefix, each where this machine's Wine can run it: some
 # machines cannot execute 32-bit programs at all, and there only the x86_64
 # build runs (the line before the last says which ran and why).
 # A tier that runs no test counts as failed.
 # Installs what is missing first (tools/setup.sh), then builds.
-# Usage: tools/test.sh [--tier build|unit|asan|fuzz|win|release|e2e|linux]...
+# Usage: tools/test.sh [--tier build|unit|asan|fuzz|win|release|e2e|linux|linux-qt5|linux-arm64]...
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -32,10 +35,10 @@ args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
     --tier) tiers+=("${2:-}"); shift 2 || shift ;;
-    *) echo "usage: $0 [--tier build|unit|asan|fuzz|win|release|e2e|linux]..." >&2; exit 2 ;;
+    *) echo "usage: $0 [--tier build|unit|asan|fuzz|win|release|e2e|linux|linux-qt5|linux-arm64]..." >&2; exit 2 ;;
   esac
 done
-[ ${#tiers[@]} -eq 0 ] && tiers=(build unit asan fuzz win release e2e linux)
+[ ${#tiers[@]} -eq 0 ] && tiers=(build unit asan fuzz win release e2e linux linux-qt5 linux-arm64)
 want() { local t; for t in "${tiers[@]}"; do [ "$t" = "$1" ] && return 0; done; return 1; }
 
 # Install what is missing, then start again in a new shell: a process that
@@ -192,15 +195,22 @@ if want fuzz; then
 fi
 
 # The Linux front end: its build and package, then its black-box tests
-# (Debian's python3, which has the D-Bus and AT-SPI bindings).
-if want linux; then
-  if { build linux && cmake --build --preset linux -j2 --target package; } >build/logs/build-linux.log 2>&1; then
-    timeout -k 10 600 /usr/bin/python3 tests/linux/run.py </dev/null 2>&1 | tee build/logs/linux.log | tail -n 25
-    count_summary linux build/logs/linux.log linux
+# (Debian's python3, which has the D-Bus and AT-SPI bindings); for Qt 6,
+# Qt 5 and the arm64 build, which runs under qemu-user.
+linux_tier() {  # PRESET (also the tier's name)
+  local preset=$1
+  if { build "$preset" && cmake --build --preset "$preset" -j2 --target package; } \
+       >"build/logs/build-$preset.log" 2>&1; then
+    ORLIMO_LINUX_BUILD=$ROOT/build/$preset timeout -k 10 900 /usr/bin/python3 tests/linux/run.py </dev/null 2>&1 |
+      tee "build/logs/$preset.log" | tail -n 25
+    count_summary "$preset" "build/logs/$preset.log" linux
   else
-    tail -n 30 build/logs/build-linux.log; echo "the linux build failed"; count linux 0 1
+    tail -n 30 "build/logs/build-$preset.log"; echo "the $preset build failed"; count "$preset" 0 1
   fi
-fi
+}
+for preset in linux linux-qt5 linux-arm64; do
+  want "$preset" && linux_tier "$preset"
+done
 
 if want win; then
   for arch in "${wine_arches[@]}"; do

@@ -96,14 +96,14 @@ QUrl COrlimoApp::AddressUrl(const std::string& address) const {
     // "%" that starts no escape would make it encode every "%" of the
     // address, its good escapes too. Such a "%" is written as "%25" first.
     const QString text = DecodeText(address, settings_encoding);
-    auto hex = [&text](qsizetype i) {
+    auto hex = [&text](QString::size_type i) {
         return i < text.size() && ((text[i] >= '0' && text[i] <= '9') ||
                                    (text[i] >= 'a' && text[i] <= 'f') ||
                                    (text[i] >= 'A' && text[i] <= 'F'));
     };
     QString escaped;
     escaped.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
+    for (QString::size_type i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && !(hex(i + 1) && hex(i + 2))) {
             escaped += QLatin1String("%25");
         } else {

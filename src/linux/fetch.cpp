@@ -16,6 +16,9 @@ bool IsHttpStatusError(QNetworkReply::NetworkError error) {
 }  // namespace
 
 CUrlTextFetcher::CUrlTextFetcher() {
+    // Redirects are followed, never from https to http: Qt 6's default,
+    // which Qt 5 (whose default follows none) is told.
+    nam_.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, [this] { OnDeadline(); });
 }

@@ -6,6 +6,9 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QGuiApplication>
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QX11Info>
+#endif
 
 #include <xcb/xcb.h>
 
@@ -42,9 +45,13 @@ bool TrayPresent() {
             reply.arguments().first().value<QDBusVariant>().variant().toBool())
             return true;
     }
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection()) return false;
-    xcb_connection_t* c = x11->connection();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+#else
+    xcb_connection_t* c = QX11Info::connection();  // none when Qt does not run on X11
+#endif
+    if (!c) return false;
     // The tray of screen 0, the one X screen of a desktop session.
     static const char kTraySelection[] = "_NET_SYSTEM_TRAY_S0";
     xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
@@ -146,10 +153,13 @@ void CMainFrame::BuildMenu() {
                 resource_texts_[action] = text;
                 // Queued: a command may run a modal dialog, and the menu's
                 // own event (a click, or a D-Bus call from the tray host)
-                // should be answered first.
+                // should be answered first. A disabled item does nothing
+                // even when a host sends it a click (Qt 5 triggers it then).
                 const int id = e.id;
-                connect(action, &QAction::triggered, this, [this, id] { app_.OnCmdMsg(id); },
-                        Qt::QueuedConnection);
+                connect(action, &QAction::triggered, this, [this, id, action] {
+                    if (!action->isEnabled()) return;
+                    QMetaObject::invokeMethod(this, [this, id] { app_.OnCmdMsg(id); }, Qt::QueuedConnection);
+                });
                 break;
             }
         }

@@ -18,8 +18,12 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(orlimo::TrayPicture(orlimo::kIconNormal));
     // Qt's own texts (the message box's button) in the user's language.
     QTranslator qt_texts;
-    if (qt_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString translations = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+    if (qt_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"), translations)) {
         QApplication::installTranslator(&qt_texts);
     }
     // The proxy the desktop's environment names (http_proxy, no_proxy).

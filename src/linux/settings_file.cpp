@@ -5,8 +5,12 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 #include <QStringDecoder>
 #include <QStringEncoder>
+#else
+#include <QTextCodec>
+#endif
 
 #include "linux/dialogs.h"
 #include "linux/texts.h"
@@ -36,24 +40,41 @@ bool Readable(const QString& path) {
 }  // namespace
 
 FileEncoding DetectEncoding(const QByteArray& bytes) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString text = utf8.decode(bytes);  // decodes only when made a QString
-    return utf8.hasError() ? FileEncoding::Gb18030 : FileEncoding::Utf8;
+    const bool valid = !utf8.hasError();
+#else
+    // A sequence cut off at the end is an error too, as for the stateless
+    // decoder above.
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
+    const bool valid = state.invalidChars == 0 && state.remainingChars == 0;
+#endif
+    return valid ? FileEncoding::Utf8 : FileEncoding::Gb18030;
 }
 
 QString DecodeText(const std::string& bytes, FileEncoding encoding) {
     const QByteArray data = QByteArray::fromStdString(bytes);
     if (encoding == FileEncoding::Utf8) return QString::fromUtf8(data);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringDecoder gb18030("GB18030");
-    return gb18030.isValid() ? QString(gb18030.decode(data)) : QString::fromLatin1(data);
+    if (gb18030.isValid()) return gb18030.decode(data);
+#else
+    if (QTextCodec* gb18030 = QTextCodec::codecForName("GB18030")) return gb18030->toUnicode(data);
+#endif
+    return QString::fromLatin1(data);
 }
 
 std::string EncodeText(const QString& text, FileEncoding encoding) {
     if (encoding == FileEncoding::Utf8) return text.toUtf8().toStdString();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringEncoder gb18030("GB18030");
-    if (!gb18030.isValid()) return text.toUtf8().toStdString();
-    const QByteArray data = gb18030.encode(text);
-    return data.toStdString();
+    if (gb18030.isValid()) return QByteArray(gb18030.encode(text)).toStdString();
+#else
+    if (QTextCodec* gb18030 = QTextCodec::codecForName("GB18030")) return gb18030->fromUnicode(text).toStdString();
+#endif
+    return text.toUtf8().toStdString();
 }
 
 QString UserSettingsPath() {

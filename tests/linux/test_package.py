@@ -17,22 +17,29 @@ class PackageTests(ProgramTest):
     @classmethod
     def setUpClass(cls):
         cls.version = cmake_cache("CMAKE_PROJECT_VERSION")
-        cls.deb = harness.BUILD / ("orlimo_%s_amd64.deb" % cls.version)
+        cls.arch = cmake_cache("ORLIMO_DEB_ARCH")
+        cls.deb = harness.BUILD / ("orlimo_%s_%s.deb" % (cls.version, cls.arch))
         if not cls.deb.exists():
             raise harness.HarnessError("%s is not built (cmake --build --preset linux --target package)" % cls.deb)
 
     def test_the_package_declares_and_holds_the_program_and_its_desktop_files(self):
         fields = {k: dpkg_deb("-f", str(self.deb), k).strip() for k in ("Package", "Version", "Architecture", "Depends")}
         self.assertEqual((fields["Package"], fields["Version"], fields["Architecture"]),
-                         ("orlimo", self.version, "amd64"))
+                         ("orlimo", self.version, self.arch))
         depends = [d.strip().split(" ")[0] for d in fields["Depends"].split(",")]
-        for package in ("libqt6widgets6", "libqt6network6", "qt6-qpa-plugins", "xdg-utils"):
+        if cmake_cache("ORLIMO_QT_MAJOR") == "5":
+            wanted = ("libqt5widgets5", "libqt5network5", "libqt5x11extras5", "xdg-utils")
+        else:
+            wanted = ("libqt6widgets6", "libqt6network6", "qt6-qpa-plugins", "xdg-utils")
+        for package in wanted:
             self.assertIn(package, depends)
 
         files = {line.split()[-1].lstrip(".") for line in dpkg_deb("-c", str(self.deb)).splitlines()}
         wanted = {"/usr/bin/orlimo", "/usr/share/applications/orlimo.desktop",
                   "/etc/xdg/autostart/orlimo.desktop", "/etc/xdg/orlimo/config.properties"}
         wanted |= {"/usr/share/icons/hicolor/%dx%d/apps/orlimo.png" % (s, s) for s in (16, 22, 24, 32, 48, 64, 128, 256)}
+        wanted |= {"/usr/share/doc/orlimo/copyright", "/usr/share/doc/orlimo/changelog.gz",
+                   "/usr/share/man/man1/orlimo.1.gz", "/usr/share/metainfo/com.dunlore.orlimo.metainfo.xml"}
         self.assertEqual(wanted - files, set())
         # The package manager keeps an administrator's edits of both on upgrade.
         self.assertEqual(sorted(dpkg_deb("-I", str(self.deb), "conffiles").split()),

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The release command with a throwaway code-signing certificate and a
-# version of its own (ORLIMO_VERSION): the six files are made under that
+# version of its own (ORLIMO_VERSION): the seven files are made under that
 # version, the checksums hold, every signed file verifies against the
 # certificate, one changed byte makes verification fail, the programs and
 # custom-action DLLs carry the version, and the packages' tables say what
-# they must (tests/release/tables.py).
+# they must (tests/release/tables.py). Debian's tools accept both Linux
+# packages: lintian finds no error or warning, desktop-file-validate nothing
+# in their desktop entries, and appstreamcli accepts their metadata.
 # Ends with "release: N passed, N failed".
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -23,11 +25,11 @@ openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/s
   -passout pass:throwaway >>"$work/log" 2>&1
 dist=$work/dist
 version=3.4.567
-check "release.sh signs and makes the six files" \
+check "release.sh signs and makes the seven files" \
   env ORLIMO_SIGN_PFX="$work/signer.pfx" ORLIMO_SIGN_PASSWORD=throwaway ORLIMO_VERSION=$version \
   bash "$ROOT/tools/release.sh" --dist "$dist"
 signed=("x86/orlimo.exe" "x64/orlimo.exe" "orlimo-$version-x86.msi" "orlimo-$version-x64.msi")
-check "SHA256SUMS holds for the four files and the .deb" bash -c 'cd "$1" && sha256sum -c --strict SHA256SUMS && [ "$(wc -l < SHA256SUMS)" = 5 ] && grep -q "orlimo_$2_amd64.deb" SHA256SUMS' _ "$dist" "$version"
+check "SHA256SUMS holds for the four files and the two .debs" bash -c 'cd "$1" && sha256sum -c --strict SHA256SUMS && [ "$(wc -l < SHA256SUMS)" = 6 ] && grep -q "orlimo_$2_amd64.deb" SHA256SUMS && grep -q "orlimo_$2_arm64.deb" SHA256SUMS' _ "$dist" "$version"
 for f in "${signed[@]}"; do
   check "$f verifies" osslsigncode verify -CAfile "$work/cert.pem" -in "$dist/$f"
 done
@@ -59,6 +61,18 @@ for arch in x86 x64; do
 done
 check "the build folders are back at the project's version" \
   fails grep -q "^CMAKE_PROJECT_VERSION:STATIC=$version\$" "$ROOT/build/mingw-i686/CMakeCache.txt"
+quiet() {  # COMMAND...: succeeds when it succeeds and prints nothing
+  local out; out=$("$@" 2>&1); local rc=$?
+  printf '%s\n' "$out"; [ $rc = 0 ] && [ -z "$out" ]
+}
+for arch in amd64 arm64; do
+  deb=$dist/orlimo_${version}_$arch.deb root=$work/deb-$arch
+  mkdir -p "$root" && dpkg-deb -x "$deb" "$root" 2>>"$work/log"
+  check "lintian: no error or warning in $(basename "$deb")" lintian --fail-on error,warning "$deb"
+  check "desktop-file-validate: nothing to say about $arch's two desktop entries" \
+    quiet desktop-file-validate "$root/usr/share/applications/orlimo.desktop" "$root/etc/xdg/autostart/orlimo.desktop"
+  check "appstreamcli accepts $arch's metainfo" appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+done
 [ "$failed" = 0 ] || tail -n 30 "$work/log"
 echo "release: $passed passed, $failed failed"
 [ "$failed" = 0 ]
