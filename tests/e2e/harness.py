@@ -1105,12 +1105,26 @@ class GroupTestCase(unittest.TestCase):
         finally:
             env.stop()
 
+    # Set when a test of the group failed (the runner's result does it).
+    left_unfinished = False
+
+    @classmethod
+    def note_failure(cls):
+        cls.left_unfinished = True
+
     def setUp(self):
-        """Every test starts from a known state: nothing of the program open
-        (no dialog, message box or menu). Whatever an earlier test left open
-        is closed here and named in the run's output and in known-state.log
-        of the group's logs, so one failure stays one failure."""
+        """A test after one that failed starts from a known state: nothing
+        of the program open (no dialog, message box or menu), whatever the
+        failed test left open closed here and named in the run's output and
+        in known-state.log of the group's logs, so one failure stays one
+        failure. After a test that passed, the scene is the one it left,
+        which the group's next test may build on (a prompt the program
+        raised meanwhile is part of it)."""
         env = self.env
+        cls = type(self)
+        if not cls.left_unfinished:
+            return
+        cls.left_unfinished = False
         if env is None or not any(p.alive() for p in env.running):
             return
         rc, data = env.driver.try_call("reset-ui", timeout=60)

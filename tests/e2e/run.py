@@ -114,13 +114,19 @@ class Result(unittest.TestResult):
         self.passed += 1
         self.out("PASS  %s (%s)" % (test.id(), self._took()))
 
+    def _unfinished(self, test):
+        if isinstance(test, harness.GroupTestCase):
+            type(test).note_failure()
+
     def addFailure(self, test, err):
         super().addFailure(test, err)
+        self._unfinished(test)
         self.out("FAIL  %s (%s)%s" % (test.id(), self._took(), self._shot(test)))
         self.reports.append(("FAIL", test, self._exc_info_to_string(err, test)))
 
     def addError(self, test, err):
         super().addError(test, err)
+        self._unfinished(test)
         name = test.id() if hasattr(test, "id") else str(test)
         self.out("ERROR %s (%s)" % (name, self._took()))
         self.reports.append(("ERROR", test, self._exc_info_to_string(err, test)))
@@ -140,6 +146,7 @@ class Result(unittest.TestResult):
     def addSubTest(self, test, subtest, err):
         super().addSubTest(test, subtest, err)
         if err is not None:
+            self._unfinished(test)
             self.out("  sub-test failed: %s" % subtest.id())
             self.reports.append(("FAIL", subtest, self._exc_info_to_string(err, test)))
 
