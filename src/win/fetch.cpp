@@ -3,6 +3,7 @@
 #include <wininet.h>
 
 #include "core/poller.h"
+#include "win/appcore.h"
 
 namespace orlimo {
 
@@ -23,6 +24,43 @@ bool WorkerAlive() {
     if (g_worker_done) CloseHandle(g_worker_done);
     g_worker = g_worker_done = nullptr;
     return false;
+}
+
+// The reason last written to the log (0: none since the last good poll).
+DWORD g_logged_error = 0;
+
+// Writes "time address: error N text" to the log when the reason changed.
+void LogFailure(const std::string& url, DWORD error) {
+    if (error == g_logged_error) return;
+    g_logged_error = error;
+    const std::string folder = UserSettingsFolder();
+    if (folder.empty()) return;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    HANDLE h = CreateFileA((folder + kFetchLogName).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    if (GetFileSize(h, nullptr) > 64 * 1024) {
+        CloseHandle(h);
+        h = CreateFileA((folder + kFetchLogName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return;
+    }
+    char text[256] = {};
+    // WinINet's own words for its codes (certificate errors among them).
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                        GetModuleHandleA("wininet.dll"), error, 0, text, sizeof(text), nullptr))
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                       sizeof(text), nullptr);
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char line[1024];
+    const int n = wsprintfA(line, "%04u-%02u-%02u %02u:%02u:%02u %.700s: error %lu %s\r\n", t.wYear, t.wMonth,
+                            t.wDay, t.wHour, t.wMinute, t.wSecond, url.c_str(), error, text);
+    DWORD written = 0;
+    if (n > 0) WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
+    CloseHandle(h);
 }
 
 }  // namespace
@@ -87,9 +125,33 @@ DWORD WINAPI FetchWorker(LPVOID param) {
     st->session = session;
     LeaveCriticalSection(&st->lock);
 
+    const bool tls = st->url.compare(0, 8, "https://") == 0;
+    DWORD error = 0;
     if (session) {
+        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+            DWORD ms = kFetchDeadlineMs;
+            InternetSetOptionA(session, option, &ms, sizeof(ms));
+        }
+        // TLS only for https:// (on an http:// address the flag would try
+        // TLS on the plain port). A redirect from http:// to https:// is
+        // followed, its certificate checked like any other.
         HINTERNET request = InternetOpenUrlA(session, st->url.c_str(), nullptr, 0,
-                                             INTERNET_FLAG_DONT_CACHE, 1);
+                                             INTERNET_FLAG_DONT_CACHE | (tls ? INTERNET_FLAG_SECURE : 0), 1);
+        if (!request) error = GetLastError();
+        // No downgrade: a TLS poll that ended up on a plain address counts
+        // as not made.
+        if (request && tls) {
+            DWORD length = 0;
+            InternetQueryOptionA(request, INTERNET_OPTION_URL, nullptr, &length);
+            std::string final_url(length + 1, '\0');
+            if (InternetQueryOptionA(request, INTERNET_OPTION_URL, &final_url[0], &length) &&
+                final_url.compare(0, 8, "https://") != 0) {
+                InternetCloseHandle(request);
+                request = nullptr;
+                error = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+            }
+        }
         EnterCriticalSection(&st->lock);
         if (request && (st->abandoned || !st->session)) {
             InternetCloseHandle(request);
@@ -98,6 +160,8 @@ DWORD WINAPI FetchWorker(LPVOID param) {
         st->request = request;
         st->opened = request != nullptr;
         LeaveCriticalSection(&st->lock);
+        if (!request) LogFailure(st->url, error);
+        else g_logged_error = 0;
 
         if (request) {
             char buffer[8192];
