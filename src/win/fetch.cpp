@@ -63,6 +63,25 @@ void LogFailure(const std::string& url, DWORD error) {
     CloseHandle(h);
 }
 
+const char kHttps[] = "https://";
+
+// Where a redirect reply (301, 302, 303, 307, 308 with a Location) leads,
+// made absolute against url; empty for any other reply.
+std::string RedirectTarget(HINTERNET request, const std::string& url) {
+    DWORD status = 0, size = sizeof(status);
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+        status < 301 || status > 308 || (status > 303 && status < 307))
+        return std::string();
+    char location[4096];
+    size = sizeof(location);
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr)) return std::string();
+    std::string next(8192, '\0');
+    size = static_cast<DWORD>(next.size());
+    if (!InternetCombineUrlA(url.c_str(), location, &next[0], &size, 0)) return std::string();
+    next.resize(size);
+    return next;
+}
+
 }  // namespace
 
 // Shared between the caller and the worker that makes the WinINet calls.
@@ -125,39 +144,47 @@ DWORD WINAPI FetchWorker(LPVOID param) {
     st->session = session;
     LeaveCriticalSection(&st->lock);
 
-    const bool tls = st->url.compare(0, 8, "https://") == 0;
     DWORD error = 0;
+    HINTERNET request = nullptr;
     if (session) {
         for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT}) {
             DWORD ms = kFetchDeadlineMs;
             InternetSetOptionA(session, option, &ms, sizeof(ms));
         }
-        // TLS only for https:// (on an http:// address the flag would try
-        // TLS on the plain port). A redirect from http:// to https:// is
-        // followed, its certificate checked like any other.
-        HINTERNET request = InternetOpenUrlA(session, st->url.c_str(), nullptr, 0,
-                                             INTERNET_FLAG_DONT_CACHE | (tls ? INTERNET_FLAG_SECURE : 0), 1);
-        if (!request) error = GetLastError();
-        // No downgrade: a TLS poll that ended up on a plain address counts
-        // as not made.
-        if (request && tls) {
-            DWORD length = 0;
-            InternetQueryOptionA(request, INTERNET_OPTION_URL, nullptr, &length);
-            std::string final_url(length + 1, '\0');
-            if (InternetQueryOptionA(request, INTERNET_OPTION_URL, &final_url[0], &length) &&
-                final_url.compare(0, 8, "https://") != 0) {
+        // Redirects are followed here, not by WinINet (Wine's follows one
+        // from https:// to http://): a few hops, never from TLS to plain.
+        std::string url = st->url;
+        for (int hop = 0;; ++hop) {
+            const bool tls = url.compare(0, 8, kHttps) == 0;
+            // TLS only for https:// (on an http:// address the flag would
+            // try TLS on the plain port); the certificate is checked.
+            request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+                                       INTERNET_FLAG_DONT_CACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                           (tls ? INTERNET_FLAG_SECURE : 0),
+                                       1);
+            if (!request) error = GetLastError();
+            EnterCriticalSection(&st->lock);
+            if (request && (st->abandoned || !st->session)) {
                 InternetCloseHandle(request);
                 request = nullptr;
-                error = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
             }
+            st->request = request;
+            LeaveCriticalSection(&st->lock);
+            if (!request) break;
+            const std::string next = RedirectTarget(request, url);
+            if (next.empty()) break;
+            error = hop == 5 ? ERROR_HTTP_REDIRECT_FAILED
+                    : tls && next.compare(0, 8, kHttps) != 0 ? ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
+                                                            : 0;
+            EnterCriticalSection(&st->lock);
+            if (st->request) InternetCloseHandle(st->request);
+            st->request = request = nullptr;
+            LeaveCriticalSection(&st->lock);
+            if (error) break;
+            url = next;
         }
         EnterCriticalSection(&st->lock);
-        if (request && (st->abandoned || !st->session)) {
-            InternetCloseHandle(request);
-            request = nullptr;
-        }
-        st->request = request;
         st->opened = request != nullptr;
         LeaveCriticalSection(&st->lock);
         if (!request) LogFailure(st->url, error);
