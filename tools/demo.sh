@@ -229,8 +229,8 @@ if [ "$NO_WAIT" = 1 ]; then
     driver post-tray 0x203 >/dev/null  # a double click: the login page
     for _ in $(seq 100); do [ -s "$ORLIMO_BROWSER_LOG" ] && break; sleep 0.1; done
     say "the browser got: $(cat "$ORLIMO_BROWSER_LOG")"
-    [ -f "$WINEPREFIX/drive_c/users/$USER/AppData/Roaming/orlimo/orlimo.log" ] &&
-      say "orlimo.log: $(cat "$WINEPREFIX/drive_c/users/$USER/AppData/Roaming/orlimo/orlimo.log")"
+    LOG=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/orlimo/orlimo.log
+    if [ -f "$LOG" ]; then say "orlimo.log (failed polls): $(cat "$LOG")"; else say "no failed poll logged"; fi
   fi
   driver post-command 57665 >/dev/null
   for _ in $(seq 150); do kill -0 "$ORLIMO_PID" 2>/dev/null || break; sleep 0.1; done
