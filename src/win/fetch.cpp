@@ -187,7 +187,8 @@ DWORD WINAPI FetchWorker(LPVOID param) {
         EnterCriticalSection(&st->lock);
         st->opened = request != nullptr;
         LeaveCriticalSection(&st->lock);
-        if (!request) LogFailure(st->url, error);
+        // No error of WinINet's: the deadline closed the handles.
+        if (!request) LogFailure(st->url, error ? error : ERROR_INTERNET_TIMEOUT);
         else g_logged_error = 0;
 
         if (request) {
