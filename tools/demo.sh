@@ -2,7 +2,7 @@
 # Runs orlimo.exe under Wine against the stand-in portal on 127.0.0.1.
 #
 #   tools/demo.sh [--no-wait] [--port N] [--interval MINUTES] [--reply KIND]
-#                 [--arch i686|x86_64]
+#                 [--arch i686|x86_64] [--https]
 #   tools/demo.sh --linux [--no-wait] [--port N] [--interval M] [--reply KIND]
 #
 # Installs what is missing (tools/setup.sh), builds the program if needed,
@@ -23,6 +23,13 @@
 #   --reply KIND     the portal's answer to every poll: text (default),
 #                    has, update, socket, silent, drip, ... (tools/portal.py)
 #   --arch A         run this build instead (i686 or x86_64)
+#   --https          the portal speaks HTTPS with a throwaway certificate
+#                    (tools/testca.py, in build/demo/tls) whose CA is put
+#                    into the demo prefix's trusted roots (not the
+#                    machine's); the settings say server=https://127.0.0.1
+#                    and one favorite is an https:// address. With
+#                    --no-wait it also opens the login page and prints the
+#                    portal's last poll and what the browser got.
 #
 # Without --no-wait it runs until Ctrl+C or until "退出" is chosen.
 set -uo pipefail
@@ -35,7 +42,7 @@ done
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 DEMO=$ROOT/build/demo
 RUN=$DEMO/run
-NO_WAIT=0 PORT=0 INTERVAL=1 REPLY="" ARCH=""
+NO_WAIT=0 PORT=0 INTERVAL=1 REPLY="" ARCH="" HTTPS=0
 ARGS=("$@")
 
 while [ $# -gt 0 ]; do
@@ -45,7 +52,8 @@ while [ $# -gt 0 ]; do
     --interval) INTERVAL=${2:?}; shift ;;
     --reply) REPLY=${2:?}; shift ;;
     --arch) ARCH=${2:?}; shift ;;
-    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --https) HTTPS=1 ;;
+    -h|--help) sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -125,14 +133,23 @@ fi
 
 # -- portal -----------------------------------------------------------------
 : >"$DEMO/portal.log"
-setsid python3 "$ROOT/tools/portal.py" --port "$PORT" --log "$DEMO/portal.log" >"$DEMO/portal.port" 2>"$DEMO/portal.err" </dev/null &
+TLS_ARGS=() SCHEME=http SERVER=127.0.0.1
+if [ "$HTTPS" = 1 ]; then
+  python3 "$ROOT/tools/testca.py" "$DEMO/tls" >/dev/null || die "making the test certificates failed"
+  # The control interface stays plain HTTP, on a port of its own.
+  TLS_ARGS=(--control-port 0 --tls-cert "$DEMO/tls/server.pem" --tls-key "$DEMO/tls/server.key")
+  SCHEME=https SERVER=https://127.0.0.1
+fi
+setsid python3 "$ROOT/tools/portal.py" --port "$PORT" --log "$DEMO/portal.log" "${TLS_ARGS[@]}" >"$DEMO/portal.port" 2>"$DEMO/portal.err" </dev/null &
 PORTAL_PID=$!
-for _ in $(seq 100); do [ -s "$DEMO/portal.port" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ "$(wc -l <"$DEMO/portal.port")" -ge $((1 + HTTPS)) ] && break; sleep 0.1; done
 PORT=$(head -n1 "$DEMO/portal.port" 2>/dev/null)
-[ -n "$PORT" ] || die "the portal did not start: $(cat "$DEMO/portal.err")"
-say "stand-in portal on http://127.0.0.1:$PORT/velsa/"
+CONTROL=$PORT
+[ "$HTTPS" = 1 ] && CONTROL=$(sed -n 2p "$DEMO/portal.port")
+[ -n "$PORT" ] && [ -n "$CONTROL" ] || die "the portal did not start: $(cat "$DEMO/portal.err")"
+say "stand-in portal on $SCHEME://127.0.0.1:$PORT/velsa/"
 if [ -n "$REPLY" ]; then
-  python3 - "$PORT" "$REPLY" <<'EOF' || die "the portal refused reply kind $REPLY"
+  python3 - "$CONTROL" "$REPLY" <<'EOF' || die "the portal refused reply kind $REPLY"
 import json, sys, urllib.request
 req = urllib.request.Request("http://127.0.0.1:%s/_control/default" % sys.argv[1],
                              data=json.dumps({"kind": sys.argv[2]}).encode(), method="POST")
@@ -156,14 +173,24 @@ PREFIX_UP=1
 
 driver() { timeout 60 "$WINELOADER" "$BUILD/orlimo-driver.exe" "$@" </dev/null 2>/dev/null; }
 
+if [ "$HTTPS" = 1 ]; then
+  # The test CA into the prefix's own trusted roots (the registry store
+  # that crypt32 reads besides the host's bundle): thumbprint and the
+  # certificate property element (id 0x20, 1, length, DER).
+  read -r THUMB BLOB < <(python3 -c 'import hashlib,struct,sys; d=open(sys.argv[1],"rb").read(); print(hashlib.sha1(d).hexdigest().upper(), (struct.pack("<III",0x20,1,len(d))+d).hex().upper())' "$DEMO/tls/ca.der")
+  timeout 60 "$WINELOADER" reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$THUMB" /v Blob /t REG_BINARY /d "$BLOB" /f >/dev/null 2>&1 ||
+    die "the test CA could not be added to the prefix's roots"
+  say "the test CA ($DEMO/tls/ca.pem) is trusted in this prefix only"
+fi
+
 # -- the program ------------------------------------------------------------
 SETUP=$WINEPREFIX/drive_c/setup
 mkdir -p "$SETUP"
 cp "$BUILD/orlimo.exe" "$SETUP/"
-printf 'server=127.0.0.1\r\nuser_id=1\r\ninterval_time=%s\r\nserver_port=%s\r\nbookmark=门户首页|http://127.0.0.1:%s/velsa/index.jsp=Wine|http://127.0.0.1:%s/velsa/wine.jsp\r\n' \
-  "$INTERVAL" "$PORT" "$PORT" "$PORT" | iconv -f UTF-8 -t GBK >"$SETUP/config.properties" ||
+printf 'server=%s\r\nuser_id=1\r\ninterval_time=%s\r\nserver_port=%s\r\nbookmark=门户首页|%s://127.0.0.1:%s/velsa/index.jsp=Wine|%s://127.0.0.1:%s/velsa/wine.jsp\r\n' \
+  "$SERVER" "$INTERVAL" "$PORT" "$SCHEME" "$PORT" "$SCHEME" "$PORT" | iconv -f UTF-8 -t GBK >"$SETUP/config.properties" ||
   die "cannot write config.properties"
-say "starting orlimo.exe from c:\\setup (config.properties: server 127.0.0.1, port $PORT, interval $INTERVAL)"
+say "starting orlimo.exe from c:\\setup (config.properties: server $SERVER, port $PORT, interval $INTERVAL)"
 (cd "$SETUP" && exec setsid "$WINELOADER" "$SETUP/orlimo.exe" </dev/null >"$DEMO/orlimo.log" 2>&1) &
 ORLIMO_PID=$!
 
@@ -194,6 +221,16 @@ if [ "$NO_WAIT" = 1 ]; then
     driver menu-close >/dev/null
   else
     say "the tray menu did not open"
+  fi
+  if [ "$HTTPS" = 1 ]; then
+    # A poll falls due once interval_time has passed (0: every second).
+    for _ in $(seq $((INTERVAL * 600 + 100))); do grep -q notifyMsg "$DEMO/portal.log" && break; sleep 0.1; done
+    say "the portal's last poll: $(grep notifyMsg "$DEMO/portal.log" | tail -n1)"
+    driver post-tray 0x203 >/dev/null  # a double click: the login page
+    for _ in $(seq 100); do [ -s "$ORLIMO_BROWSER_LOG" ] && break; sleep 0.1; done
+    say "the browser got: $(cat "$ORLIMO_BROWSER_LOG")"
+    LOG=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/orlimo/orlimo.log
+    if [ -f "$LOG" ]; then say "orlimo.log (failed polls): $(cat "$LOG")"; else say "no failed poll logged"; fi
   fi
   driver post-command 57665 >/dev/null
   for _ in $(seq 150); do kill -0 "$ORLIMO_PID" 2>/dev/null || break; sleep 0.1; done

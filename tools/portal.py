@@ -7,9 +7,15 @@ script. Every portal request is logged as one JSON line (to --log and in
 memory); control requests under /_control/ are not.
 
     python3 tools/portal.py --port 0 --log portal.log [--control-port 0]
+                            [--tls-cert server.pem --tls-key server.key]
 
 Prints the bound port on the first line of stdout (and the control port on
 the second when --control-port is given), then serves until SIGINT/SIGTERM.
+
+With --tls-cert and --tls-key the portal port speaks HTTPS (the control
+port, when given, stays plain HTTP); each logged request then says
+"tls": true, and a client that gives up during the handshake (it refused
+the certificate) is logged as {"tls_error": ...} with no path.
 
 Control interface (JSON in, JSON out; GET with query parameters works too):
 
@@ -38,6 +44,8 @@ A reply is a JSON object with "kind" and options:
               "prefix" then "fill" ("x"), streamed
     reset     close the connection at once with a TCP reset, no answer
     close     close the connection at once (orderly), no answer
+    redirect  "status" (302) with Location "location" + the request's own
+              path and query (e.g. "https://127.0.0.1:8443")
 
 "body" is text encoded as "encoding" (default "latin-1", which maps code
 points 0-255 to the same bytes) or, with "body_hex", exact bytes.
@@ -49,6 +57,7 @@ import json
 import os
 import signal
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -65,7 +74,7 @@ CANNED = {
 }
 
 KINDS = {"text", "has", "update", "socket", "status", "silent", "drip",
-         "endless", "hugeline", "reset", "close"}
+         "endless", "hugeline", "reset", "close", "redirect"}
 
 
 class BadReply(ValueError):
@@ -93,7 +102,8 @@ def normalise_reply(desc):
     else:
         body = b"0\r\n"
     r["body"] = body
-    r["status"] = int(r.get("status", 500 if kind == "status" else 200))
+    r["status"] = int(r.get("status", {"status": 500, "redirect": 302}.get(kind, 200)))
+    r["location"] = str(r.get("location", ""))
     r["timeout"] = float(r.get("timeout", 600 if kind == "endless" else 60))
     r["interval"] = float(r.get("interval", 1.0))
     r["size"] = int(r.get("size", 50 * 1024 * 1024))
@@ -218,6 +228,9 @@ class Handler(BaseHTTPRequestHandler):
             "headers": {k: v for k, v in self.headers.items()},
             "client": "%s:%d" % self.client_address[:2],
         }
+        if isinstance(self.connection, ssl.SSLSocket):
+            entry["tls"] = True
+            entry["tls_version"] = self.connection.version()
         if body:
             entry["body"] = body.decode("latin-1")
         if parts.path == NOTIFY_PATH:
@@ -324,6 +337,12 @@ class Handler(BaseHTTPRequestHandler):
                                            struct.pack("ii", 1, 0))
                 self.connection.close()
                 self.close_connection = True
+            elif kind == "redirect":
+                self.send_response(reply["status"])
+                self.send_header("Location", reply["location"] + self.path)
+                self.send_header("Content-Length", "0")
+                self.send_header("Connection", "close")
+                self.end_headers()
             elif kind == "close":
                 self.connection.shutdown(socket.SHUT_RDWR)
                 self.close_connection = True
@@ -386,11 +405,29 @@ class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
     request_queue_size = 64
+    tls = None  # an ssl.SSLContext for HTTPS
+
+    def finish_request(self, request, client_address):
+        if self.tls is not None:
+            # The handshake runs on the request's own thread, so a client
+            # that never completes it holds up no one else.
+            request.settimeout(30)
+            try:
+                request = self.tls.wrap_socket(request, server_side=True)
+            except (ssl.SSLError, OSError) as e:
+                self.RequestHandlerClass.portal.record({
+                    "time": time.time(), "path": None, "tls_error": str(e),
+                    "client": "%s:%d" % client_address[:2]})
+                return
+            request.settimeout(None)
+        super().finish_request(request, client_address)
 
 
-def make_server(portal, port, control_only=False):
+def make_server(portal, port, control_only=False, tls=None):
     handler = type("BoundHandler", (Handler,), {"portal": portal, "control_only": control_only})
-    return Server(("127.0.0.1", port), handler)
+    server = Server(("127.0.0.1", port), handler)
+    server.tls = tls
+    return server
 
 
 def main(argv=None):
@@ -400,12 +437,18 @@ def main(argv=None):
     ap.add_argument("--control-port", type=int, default=None,
                     help="also serve the control interface alone on this port")
     ap.add_argument("--default", help="default reply as JSON, e.g. '{\"kind\": \"has\"}'")
+    ap.add_argument("--tls-cert", help="serve the portal port over HTTPS with this certificate (PEM)")
+    ap.add_argument("--tls-key", help="the certificate's private key (PEM)")
     opts = ap.parse_args(argv)
+    tls = None
+    if opts.tls_cert:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(opts.tls_cert, opts.tls_key)
 
     portal = Portal(opts.log)
     if opts.default:
         portal.set_default(normalise_reply(json.loads(opts.default)))
-    servers = [make_server(portal, opts.port)]
+    servers = [make_server(portal, opts.port, tls=tls)]
     if opts.control_port is not None:
         servers.append(make_server(portal, opts.control_port, control_only=True))
     for s in servers:

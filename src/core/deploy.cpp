@@ -46,7 +46,11 @@ DeployResult DeploySettings(const std::optional<std::string>& existing, const De
     BookmarkList unused;
     if (existing) ApplySettingsText(*existing, &s, &unused);
     long long v = 0;
-    if (HasControlByte(given.server) || given.server.find_first_of(" /\\?#") != std::string::npos) {
+    // A host, or "https://" and a host (a portal over TLS).
+    const bool tls = given.server.compare(0, 8, "https://") == 0;
+    const std::string host = tls ? given.server.substr(8) : given.server;
+    if (HasControlByte(given.server) || host.find_first_of(" /\\?#") != std::string::npos ||
+        (tls && host.empty())) {
         result.error = DeployError::BadServer;
     } else if (!given.port.empty() && !WholeNumber(given.port, 1, kMaxPort, &v)) {
         result.error = DeployError::BadPort;

@@ -29,8 +29,9 @@ struct DeployResult {
 // (an upgrade keeps it). Otherwise the five-line file, each value taken
 // from what is given, else from the existing file, else from the defaults
 // (the build's server, port 80, interval 1, user 0, no favorites).
-// Refused, with the first fault: a server that holds blanks, control
-// characters or "/ \ ? #", or that ends up empty; a port that is not a
+// Refused, with the first fault: a server (a host, or "https://" and a
+// host) whose host holds blanks, control characters or "/ \ ? #", or that
+// ends up empty; a port that is not a
 // whole number from 1 to kMaxPort; an interval that is not one from 0 to
 // kMaxInterval; a user id that is not a 32-bit whole number; favorites with
 // control characters (a line end would break the file).

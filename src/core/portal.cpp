@@ -14,9 +14,20 @@ std::string TrimBlanks(const std::string& text) {
 
 }  // namespace
 
+bool ServerHasTlsPrefix(const Settings& s) { return s.server.compare(0, 8, kTlsPrefix) == 0; }
+
+bool UsesTls(const Settings& s) { return s.server_port == 443 || ServerHasTlsPrefix(s); }
+
+std::string ServerRootUrl(const Settings& s) {
+    if (ServerHasTlsPrefix(s)) return s.server;
+    return (s.server_port == 443 ? kTlsPrefix : "http://") + s.server;
+}
+
 std::string ServerBase(const Settings& s) {
-    std::string base = "http://" + s.server;
-    if (s.server_port != 80) base += ":" + std::to_string(s.server_port);
+    std::string base = ServerRootUrl(s);
+    // 80 and 443 are the schemes' own ports; a "https://" server with the
+    // default 80 means the default HTTPS port.
+    if (s.server_port != 80 && s.server_port != 443) base += ":" + std::to_string(s.server_port);
     return base;
 }
 
@@ -37,8 +48,6 @@ std::string PersonalDataUrl(const Settings& s) {
 }
 
 std::string LoginUrl(const Settings& s) { return ServerBase(s) + "/velsa/login.jsp"; }
-
-std::string ServerRootUrl(const Settings& s) { return "http://" + s.server; }
 
 std::string NotifyQueryUrl(const Settings& s) {
     return ServerBase(s) + "/velsa/home/notifyMsg.jsp?usr_id=" + std::to_string(s.user_id) +
@@ -149,7 +158,7 @@ FavoriteView FavoriteUpdate(int n, const BookmarkList& bookmarks) {
 std::optional<std::string> FavoriteTarget(int n, const BookmarkList& bookmarks) {
     if (n < 1 || n > kFavoriteCount) return std::nullopt;
     const std::string url = TrimBlanks(bookmarks.GetBookmarkUrl(n));
-    if (url.find("http://") != std::string::npos) return url;
+    if (url.find("http://") != std::string::npos || url.find(kTlsPrefix) != std::string::npos) return url;
     if (n == 1) return std::string(kDefaultFavoriteUrl);
     return std::nullopt;
 }

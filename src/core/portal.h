@@ -9,7 +9,15 @@
 
 namespace orlimo {
 
-// "http://" + server, then ":" + port exactly when the port is not 80.
+inline const char kTlsPrefix[] = "https://";
+
+// The address rule. TLS when server_port is 443 or the server value begins
+// with "https://" (the host is what follows); then "https://" + host, else
+// "http://" + server. ":" + port follows exactly when the port is neither
+// 80 nor 443, so "https://h" with the default port 80 is the default HTTPS
+// port.
+bool ServerHasTlsPrefix(const Settings& s);
+bool UsesTls(const Settings& s);
 std::string ServerBase(const Settings& s);
 
 // The address forms (without the launch prefix).
@@ -18,7 +26,7 @@ std::string UserHomeUrl(const Settings& s);          // /velsa/home/myhome.jsp?u
 std::string UserExchangeUrl(const Settings& s);      // /velsa/exchangefwd.jsp?user_id=N
 std::string PersonalDataUrl(const Settings& s);      // login redirect to /mypage/pri_mod.jsp#modify
 std::string LoginUrl(const Settings& s);             // /velsa/login.jsp (also the shortcut argument)
-std::string ServerRootUrl(const Settings& s);        // "http://" + server, never a port
+std::string ServerRootUrl(const Settings& s);        // scheme and host by the rule, never a port
 std::string NotifyQueryUrl(const Settings& s);       // /velsa/home/notifyMsg.jsp?usr_id=N&ver=1
 
 inline const char kMessageBoxPage[] = "/message/ch_memobox.jsp";
@@ -63,7 +71,8 @@ struct FavoriteView {
 FavoriteView FavoriteUpdate(int n, const BookmarkList& bookmarks);
 
 // The address that choosing favorite n opens, or nothing: its address
-// without leading and trailing blanks, when that holds "http://".
+// without leading and trailing blanks, when that holds "http://" or
+// "https://".
 std::optional<std::string> FavoriteTarget(int n, const BookmarkList& bookmarks);
 
 }  // namespace orlimo

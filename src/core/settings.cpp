@@ -76,17 +76,16 @@ bool ParseDialogInteger(const std::string& text, int32_t* value) {
 void BookmarkList::SplitBookmarks(const std::string& value) {
     entries_.clear();
     std::string rest = value;
-    std::string right;
     int count = 0;
     for (;;) {
         const size_t eq = rest.find('=');
         if (eq == std::string::npos || count == 20) break;
         ++count;
         entries_.push_back(rest.substr(0, eq));
-        right = rest.substr(eq + 1);
-        rest = right;
+        rest = rest.substr(eq + 1);
     }
-    entries_.push_back(right);
+    // The remainder is the last entry; a value without "=" is its one entry.
+    entries_.push_back(rest);
 }
 
 std::string BookmarkList::GetBookmarkEntry(int32_t n) const {

@@ -114,6 +114,8 @@ QUrl COrlimoApp::AddressUrl(const std::string& address) const {
 }
 
 void COrlimoApp::LaunchAddress(const std::string& address) {
+    // The core's rule, as on Windows: no control byte, not empty or overlong.
+    if (!LaunchableAddress(address)) return;
     const QUrl url = AddressUrl(address);
     if (url.isValid()) QDesktopServices::openUrl(url);
 }

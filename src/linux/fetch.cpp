@@ -69,9 +69,15 @@ void CUrlTextFetcher::OnFinished() {
     OnReadyRead();
     if (!reply_) return;  // finished while reading
     const QNetworkReply::NetworkError error = reply_->error();
-    if (!HeadersCame()) {
+    const bool refused_redirect =
+        error == QNetworkReply::InsecureRedirectError || error == QNetworkReply::TooManyRedirectsError;
+    if (!HeadersCame() || refused_redirect) {
+        const QString reason = reply_->url().toString() + QLatin1String(": ") + reply_->errorString();
+        if (reason != logged_) qWarning("orlimo: poll failed: %s", qUtf8Printable(reason));
+        logged_ = reason;
         Finish(std::string(kNoSocket));
     } else if (error == QNetworkReply::NoError || IsHttpStatusError(error)) {
+        logged_.clear();
         Finish(text_.Finish());
     } else {
         Finish(std::nullopt);  // the body broke off
@@ -82,6 +88,11 @@ void CUrlTextFetcher::OnDeadline() {
     if (!reply_) return;
     OnReadyRead();
     if (!reply_) return;
+    if (!HeadersCame()) {
+        const QString reason = reply_->url().toString() + QLatin1String(": no answer in time");
+        if (reason != logged_) qWarning("orlimo: poll failed: %s", qUtf8Printable(reason));
+        logged_ = reason;
+    }
     Finish(HeadersCame() ? Result() : Result(std::string(kNoSocket)));
 }
 

@@ -16,17 +16,22 @@
 namespace orlimo {
 
 // One GET at a time, User-Agent "orlimo", the system's proxy settings, no
-// cache, a deadline of its own. The result comes back from the event loop,
+// cache, a deadline of its own. https:// goes over Qt's TLS with the
+// system's trusted roots, nothing ignored; redirects are followed unless
+// they lead from https:// to http:// (Qt's default policy). The result comes back from the event loop,
 // never from inside Start, exactly once unless Cancel comes first:
 //  - the reply body as ReplyText makes it (at most 100 lines, each line's
 //    first 64 KiB, at most 1 MiB read), whatever the HTTP status;
 //  - "no socket." when no reply headers came: no connection, a name that
-//    does not resolve, a refused or reset connection, the deadline;
+//    does not resolve, a refused or reset connection, a certificate that
+//    is not trusted or not for the host, the deadline; also a redirect
+//    that is refused. The reason goes to standard error (the session's
+//    log), once for a run of the same reason;
 //  - nothing when the body failed or stalled after the headers came.
 class CUrlTextFetcher : public QObject {
 public:
     using Result = std::optional<std::string>;
-    static constexpr int kDeadlineMs = 8000;
+    static constexpr int kDeadlineMs = 30000;
 
     CUrlTextFetcher();
     ~CUrlTextFetcher() override;
@@ -51,6 +56,7 @@ private:
     ReplyText text_;
     std::function<void(const Result&)> done_;
     unsigned generation_ = 0;
+    QString logged_;  // the failure reason written last; empty after a good poll
 };
 
 }  // namespace orlimo

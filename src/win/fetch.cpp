@@ -3,6 +3,7 @@
 #include <wininet.h>
 
 #include "core/poller.h"
+#include "win/appcore.h"
 
 namespace orlimo {
 
@@ -23,6 +24,62 @@ bool WorkerAlive() {
     if (g_worker_done) CloseHandle(g_worker_done);
     g_worker = g_worker_done = nullptr;
     return false;
+}
+
+// The reason last written to the log (0: none since the last good poll).
+DWORD g_logged_error = 0;
+
+// Writes "time address: error N text" to the log when the reason changed.
+void LogFailure(const std::string& url, DWORD error) {
+    if (error == g_logged_error) return;
+    g_logged_error = error;
+    const std::string folder = UserSettingsFolder();
+    if (folder.empty()) return;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    HANDLE h = CreateFileA((folder + kFetchLogName).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    if (GetFileSize(h, nullptr) > 64 * 1024) {
+        CloseHandle(h);
+        h = CreateFileA((folder + kFetchLogName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return;
+    }
+    char text[256] = {};
+    // WinINet's own words for its codes (certificate errors among them).
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                        GetModuleHandleA("wininet.dll"), error, 0, text, sizeof(text), nullptr))
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                       sizeof(text), nullptr);
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char line[1024];
+    const int n = wsprintfA(line, "%04u-%02u-%02u %02u:%02u:%02u %.700s: error %lu %s\r\n", t.wYear, t.wMonth,
+                            t.wDay, t.wHour, t.wMinute, t.wSecond, url.c_str(), error, text);
+    DWORD written = 0;
+    if (n > 0) WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
+    CloseHandle(h);
+}
+
+const char kHttps[] = "https://";
+
+// Where a redirect reply (301, 302, 303, 307, 308 with a Location) leads,
+// made absolute against url; empty for any other reply.
+std::string RedirectTarget(HINTERNET request, const std::string& url) {
+    DWORD status = 0, size = sizeof(status);
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+        status < 301 || status > 308 || (status > 303 && status < 307))
+        return std::string();
+    char location[4096];
+    size = sizeof(location);
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr)) return std::string();
+    std::string next(8192, '\0');
+    size = static_cast<DWORD>(next.size());
+    if (!InternetCombineUrlA(url.c_str(), location, &next[0], &size, 0)) return std::string();
+    next.resize(size);
+    return next;
 }
 
 }  // namespace
@@ -87,17 +144,52 @@ DWORD WINAPI FetchWorker(LPVOID param) {
     st->session = session;
     LeaveCriticalSection(&st->lock);
 
+    DWORD error = 0;
+    HINTERNET request = nullptr;
     if (session) {
-        HINTERNET request = InternetOpenUrlA(session, st->url.c_str(), nullptr, 0,
-                                             INTERNET_FLAG_DONT_CACHE, 1);
-        EnterCriticalSection(&st->lock);
-        if (request && (st->abandoned || !st->session)) {
-            InternetCloseHandle(request);
-            request = nullptr;
+        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+            DWORD ms = kFetchDeadlineMs;
+            InternetSetOptionA(session, option, &ms, sizeof(ms));
         }
-        st->request = request;
+        // Redirects are followed here, not by WinINet (Wine's follows one
+        // from https:// to http://): a few hops, never from TLS to plain.
+        std::string url = st->url;
+        for (int hop = 0;; ++hop) {
+            const bool tls = url.compare(0, 8, kHttps) == 0;
+            // TLS only for https:// (on an http:// address the flag would
+            // try TLS on the plain port); the certificate is checked.
+            request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+                                       INTERNET_FLAG_DONT_CACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                           (tls ? INTERNET_FLAG_SECURE : 0),
+                                       1);
+            if (!request) error = GetLastError();
+            EnterCriticalSection(&st->lock);
+            if (request && (st->abandoned || !st->session)) {
+                InternetCloseHandle(request);
+                request = nullptr;
+            }
+            st->request = request;
+            LeaveCriticalSection(&st->lock);
+            if (!request) break;
+            const std::string next = RedirectTarget(request, url);
+            if (next.empty()) break;
+            error = hop == 5 ? ERROR_HTTP_REDIRECT_FAILED
+                    : tls && next.compare(0, 8, kHttps) != 0 ? ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
+                                                            : 0;
+            EnterCriticalSection(&st->lock);
+            if (st->request) InternetCloseHandle(st->request);
+            st->request = request = nullptr;
+            LeaveCriticalSection(&st->lock);
+            if (error) break;
+            url = next;
+        }
+        EnterCriticalSection(&st->lock);
         st->opened = request != nullptr;
         LeaveCriticalSection(&st->lock);
+        // No error of WinINet's: the deadline closed the handles.
+        if (!request) LogFailure(st->url, error ? error : ERROR_INTERNET_TIMEOUT);
+        else g_logged_error = 0;
 
         if (request) {
             char buffer[8192];

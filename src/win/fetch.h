@@ -1,5 +1,6 @@
 // The text behind one web address, over WinINet, on a worker thread within a
-// fixed deadline.
+// fixed deadline. An https:// address goes over TLS with the certificate
+// checked against the system's trusted roots; nothing is ever ignored.
 #pragma once
 #include <windows.h>
 
@@ -9,7 +10,15 @@
 namespace orlimo {
 
 // A fetch that has no result by then is given up: its handles are closed.
-constexpr unsigned kFetchDeadlineMs = 8000;
+// WinINet's own connect, send and receive time-outs are the same, so a
+// blocked call ends by itself where WinINet keeps them.
+constexpr unsigned kFetchDeadlineMs = 30000;
+
+// Where a poll that could not be made says why: one line a failure, in
+// orlimo.log in the user's settings folder (%APPDATA%\orlimo\), a line only
+// when the reason differs from the last one written, the file started over
+// beyond 64 KiB.
+inline const char kFetchLogName[] = "orlimo.log";
 
 struct FetchState;
 

@@ -218,7 +218,7 @@ class ResponsiveTest(GroupTestCase):
         env.portal.set_default("silent", timeout=60)
         seen = len(env.portal.requests(NOTIFY))
         self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) > seen, 10))
-        time.sleep(1)  # well inside the poll's 8 s wait
+        time.sleep(1)  # well inside the poll's 30 s wait
         env.driver.call("post-tray", harness.WM_RBUTTONDOWN)
         rc, _ = env.driver.try_call("wait-menu", 1000)
         self.assertEqual(rc, 0, "the tray menu did not open within a second")

@@ -1,5 +1,7 @@
-// The portal addresses: every form is "http://" + server, then ":port"
-// exactly when the port is not 80, then its path; user ids are signed
+// The portal addresses: every form is "https://" + host when the port is
+// 443 or the server begins with "https://" (the host is what follows), else
+// "http://" + server, then ":port" exactly when the port is neither 80 nor
+// 443, then its path; user ids are signed
 // decimal numbers; whether an address may be launched follows its rule.
 //
 // Input: user id, port and a command id (4 bytes each, from the input's
@@ -39,12 +41,18 @@ void CheckLaunchable(const std::string& address) {
     FUZZ_CHECK(LaunchableAddress(address) == PlainLaunchable(address));
 }
 
-// The part after "http://" + server and the port, checked on the way.
+// Scheme and host by the rule, written out plainly.
+std::string PlainRoot(const Settings& s) {
+    if (StartsWith(s.server, "https://")) return s.server;
+    return (s.server_port == 443 ? "https://" : "http://") + s.server;
+}
+
+// The part after the scheme, host and port, checked on the way.
 std::string PathOf(const std::string& url, const Settings& s) {
-    const std::string host = "http://" + s.server;
+    const std::string host = PlainRoot(s);
     FUZZ_CHECK(StartsWith(url, host));
     std::string rest = url.substr(host.size());
-    if (s.server_port != 80) {
+    if (s.server_port != 80 && s.server_port != 443) {
         const std::string port = ":" + Decimal(s.server_port);
         FUZZ_CHECK(StartsWith(rest, port));
         rest.erase(0, port.size());
@@ -80,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(PathOf(NotifyQueryUrl(s), s) == "/velsa/home/notifyMsg.jsp?usr_id=" + id + "&ver=1");
     FUZZ_CHECK(PathOf(LoginUrl(s), s) == "/velsa/login.jsp");
     FUZZ_CHECK(PathOf(PersonalDataUrl(s), s) == std::string(kLoginRedirect) + "/mypage/pri_mod.jsp#modify");
-    FUZZ_CHECK(ServerRootUrl(s) == "http://" + s.server);  // never a port
+    FUZZ_CHECK(ServerRootUrl(s) == PlainRoot(s));  // never a port
+    FUZZ_CHECK(UsesTls(s) == StartsWith(ServerRootUrl(s), "https://"));
     for (const std::string& url : {UserHomeUrl(s), UserExchangeUrl(s), NotifyQueryUrl(s),
                                    LoginUrl(s), PersonalDataUrl(s), ServerRootUrl(s)}) {
         CheckPortalAddress(url, s, std::string());

@@ -48,7 +48,7 @@ void CheckPlace(int32_t n, const BookmarkList& list, const std::string& value) {
     const std::string address = Trimmed(url);
     if (!place) {
         FUZZ_CHECK(!target);
-    } else if (address.find("http://") != std::string::npos) {
+    } else if (Inside("http://", address) || Inside("https://", address)) {
         FUZZ_CHECK(target && *target == address);
         FUZZ_CHECK(Inside(*target, value));
         FUZZ_CHECK(Trimmed(*target) == *target);
@@ -80,20 +80,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<std::string>& entries = list.Entries();
 
     // Up to 20 "=" split the value; the entries put back together with "="
-    // are the value. Without any "=" there is one empty entry.
+    // are the value. Without any "=" the value is the one entry.
     FUZZ_CHECK(!entries.empty() && entries.size() <= 21);
     size_t equals = 0;
     for (char c : value) equals += c == '=';
-    FUZZ_CHECK(entries.size() == (equals == 0 ? 1 : std::min<size_t>(equals, 20) + 1));
-    if (equals == 0) {
-        FUZZ_CHECK(entries[0].empty());
-    } else {
-        std::string joined = entries[0];
-        for (size_t i = 1; i < entries.size(); ++i) joined += "=" + entries[i];
-        FUZZ_CHECK(joined == value);
-        for (size_t i = 0; i + 1 < entries.size(); ++i)
-            FUZZ_CHECK(entries[i].find('=') == std::string::npos);
-    }
+    FUZZ_CHECK(entries.size() == std::min<size_t>(equals, 20) + 1);
+    std::string joined = entries[0];
+    for (size_t i = 1; i < entries.size(); ++i) joined += "=" + entries[i];
+    FUZZ_CHECK(joined == value);
+    for (size_t i = 0; i + 1 < entries.size(); ++i)
+        FUZZ_CHECK(entries[i].find('=') == std::string::npos);
 
     // Splitting again replaces what was there.
     BookmarkList again;

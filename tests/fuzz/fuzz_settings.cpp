@@ -176,7 +176,11 @@ void CheckDeploy(const std::optional<std::string>& existing, const std::vector<s
     if (!given.port.empty()) FUZZ_CHECK(got.server_port >= 1 && got.server_port <= kMaxPort);
     if (!given.interval.empty())
         FUZZ_CHECK(got.interval_time >= 0 && got.interval_time <= kMaxInterval);
-    for (unsigned char c : given.server) FUZZ_CHECK(c >= 0x20 && c != 0x7F && !std::strchr(" /\\?#", c));
+    // A host, alone or after "https://" (then not empty).
+    const bool tls = given.server.compare(0, 8, "https://") == 0;
+    const std::string host = tls ? given.server.substr(8) : given.server;
+    if (tls) FUZZ_CHECK(!host.empty());
+    for (unsigned char c : host) FUZZ_CHECK(c >= 0x20 && c != 0x7F && !std::strchr(" /\\?#", c));
     for (unsigned char c : given.bookmarks) FUZZ_CHECK(c >= 0x20 && c != 0x7F);
 }
 

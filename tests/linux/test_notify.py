@@ -2,6 +2,9 @@
 prompt and its 15 seconds), failure and recovery, the update prompt, and a
 server that does not answer. interval_time 0 polls every second."""
 
+import importlib.util
+import subprocess
+
 import harness
 from harness import (DBUSMENU, TIP_NET_FAULT, TIP_NEW_MESSAGE, TIP_NORMAL, ProgramTest, colourful,
                      wait_dialog, wait_no_dialog, wait_until)
@@ -18,6 +21,14 @@ def portal(command, **reply):
 
 def polls():
     return harness.RUN.portal_requests(NOTIFY)
+
+
+def test_certificates():
+    """tools/testca.py's throwaway CA and certificates (made once a run)."""
+    spec = importlib.util.spec_from_file_location("testca", harness.TOOLS / "testca.py")
+    testca = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(testca)
+    return testca.make(harness.RUN.work / "tls")
 
 
 class NotifyTests(ProgramTest):
@@ -112,7 +123,7 @@ class NotifyTests(ProgramTest):
 
     def test_a_server_that_does_not_answer_blocks_nothing(self):
         p = self.start_polling()
-        portal("default", kind="silent", timeout=30)
+        portal("default", kind="silent", timeout=60)
         self.assertTrue(wait_until(polls, 10), "no poll")
         # The query waits for the server; meanwhile the menu answers at once
         # (a call the program could not answer within 5 s would fail here).
@@ -121,5 +132,61 @@ class NotifyTests(ProgramTest):
         self.assertGreater(len(layout[1][2]), 10)
         # Its deadline makes it a network failure; no second query was
         # started beside it, though a poll fell due every second.
-        self.wait_tip(p, TIP_NET_FAULT, 15)
+        self.wait_tip(p, TIP_NET_FAULT, 40)
         self.assertLessEqual(len(polls()), 2)
+
+
+class TlsTests(ProgramTest):
+    """Polls over HTTPS with Qt's TLS and the system's trusted roots: the
+    program runs in a mount namespace of its own where /etc/ssl/certs holds
+    the test CA alone (as company IT puts its root into the store)."""
+
+    wait_tip = NotifyTests.wait_tip
+
+    def tls_portal(self, cert):
+        """A stand-in portal on HTTPS with this test certificate; returns
+        (port, control(command, **reply), requests())."""
+        folder = test_certificates()
+        proc = harness.RUN._spawn([harness.PYTHON, str(harness.TOOLS / "portal.py"), "--port", "0",
+                                   "--control-port", "0", "--tls-cert", str(folder / (cert + ".pem")),
+                                   "--tls-key", str(folder / (cert + ".key"))], stdout=subprocess.PIPE)
+        self.addCleanup(harness._terminate, proc)
+        port = int(harness._read_line(proc, 15, "the TLS portal"))
+        control_port = int(proc.stdout.readline().decode().strip())
+        run = harness.Run(harness.RUN.work)
+        run.portal_port = control_port
+
+        def control(command, **reply):
+            return run.portal(command, reply)
+        return port, control, lambda: run.portal_requests(NOTIFY)
+
+    def trusting_program(self):
+        """The program started with the test CA as the whole trust store."""
+        wrapper = harness.RUN.work / "orlimo-trusting-test-ca"
+        if not wrapper.exists():
+            wrapper.write_text(
+                "#!/bin/sh\nexec unshare --mount --propagation private sh -c "
+                "'mount --bind \"$0\" /etc/ssl/certs && exec \"$1\"' '%s' '%s'\n"
+                % (test_certificates() / "certs", harness.PROGRAM))
+            wrapper.chmod(0o755)
+        return wrapper
+
+    def test_trusted_and_untrusted_certificates(self):
+        port, control, requests = self.tls_portal("server")
+        control("default", kind="has")
+        p = self.start(shared=self.settings(server="https://127.0.0.1", port=port, interval=0, user_id=7),
+                       program=self.trusting_program())
+        self.assertIsNotNone(wait_dialog(PROMPT, 15), "no prompt from the TLS portal")
+        self.wait_tip(p, TIP_NEW_MESSAGE, 5)
+        self.assertTrue(requests()[0].get("tls"))
+        self.assertEqual(requests()[0]["query"], "usr_id=7&ver=1")
+        p.stop()
+
+        port, control, requests = self.tls_portal("rogue")
+        control("default", kind="has")
+        p = self.start(shared=self.settings(server="https://127.0.0.1", port=port, interval=0, user_id=7),
+                       program=self.trusting_program())
+        self.wait_tip(p, TIP_NET_FAULT, 15)
+        self.assertIsNone(wait_dialog(PROMPT, 3))
+        self.assertEqual(requests(), [], "a request passed the untrusted certificate")
+        self.assertEqual(p.tooltip(), TIP_NET_FAULT)

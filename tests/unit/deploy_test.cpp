@@ -22,6 +22,9 @@ TEST(DeploySettings, FreshInstallTakesTheGivenValuesOverTheDefaults) {
     some.bookmarks = "门户|http://oa/=B|http://b/?x=1";
     EXPECT_EQ(DeploySettings(std::nullopt, some).file,
               File("oa.example.com", -7, 1, 8080, "门户|http://oa/=B|http://b/?x=1"));
+    DeployValues tls;
+    tls.server = "https://oa.example.com";
+    EXPECT_EQ(DeploySettings(std::nullopt, tls).file, File("https://oa.example.com", 0, 1, 80, ""));
 }
 
 TEST(DeploySettings, UpgradeKeepsTheFileUnlessValuesAreGiven) {
@@ -45,6 +48,10 @@ TEST(DeploySettings, RefusesWhatTheFileCannotTake) {
         {"blank in server", {"oa example", "", "", "", ""}, DeployError::BadServer},
         {"address for a host", {"http://oa", "", "", "", ""}, DeployError::BadServer},
         {"tab in server", {"oa\t", "", "", "", ""}, DeployError::BadServer},
+        {"path after a TLS host", {"https://oa/velsa", "", "", "", ""}, DeployError::BadServer},
+        {"TLS without a host", {"https://", "", "", "", ""}, DeployError::BadServer},
+        {"blank in a TLS host", {"https://oa x", "", "", "", ""}, DeployError::BadServer},
+        {"query after a TLS host", {"https://oa?x", "", "", "", ""}, DeployError::BadServer},
         {"port 0", {"", "0", "", "", ""}, DeployError::BadPort},
         {"port 65536", {"", "65536", "", "", ""}, DeployError::BadPort},
         {"port with letters", {"", "80a", "", "", ""}, DeployError::BadPort},

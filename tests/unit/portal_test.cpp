@@ -28,7 +28,7 @@ TEST(PortalAddresses, EveryFormWithThePortRule) {
         std::string base;
     } cases[] = {
         {80, "http://h"}, {8080, "http://h:8080"}, {0, "http://h:0"}, {-1, "http://h:-1"},
-        {443, "http://h:443"}, {INT32_MIN, "http://h:-2147483648"},
+        {INT32_MIN, "http://h:-2147483648"},
     };
     for (const Case& c : cases) {
         const Settings s = Make("h", c.port, 12);
@@ -43,6 +43,36 @@ TEST(PortalAddresses, EveryFormWithThePortRule) {
         EXPECT_EQ(LoginUrl(s), c.base + "/velsa/login.jsp");
         EXPECT_EQ(NotifyQueryUrl(s), c.base + "/velsa/home/notifyMsg.jsp?usr_id=12&ver=1");
         EXPECT_EQ(ServerRootUrl(s), "http://h");  // never a port
+    }
+}
+
+TEST(PortalAddresses, TlsByPort443OrHttpsServer) {
+    const struct {
+        const char* server;
+        int32_t port;
+        const char* base;
+        const char* root;
+    } cases[] = {
+        {"h", 443, "https://h", "https://h"},
+        {"https://h", 80, "https://h", "https://h"},  // the default port means HTTPS's
+        {"https://h", 443, "https://h", "https://h"},
+        {"https://h", 8443, "https://h:8443", "https://h"},
+        {"https://h", 0, "https://h:0", "https://h"},
+        {"http://h", 443, "https://http://h", "https://http://h"},  // written as it stands
+        {"HTTPS://h", 80, "http://HTTPS://h", "http://HTTPS://h"},
+        {"https:/h", 8080, "http://https:/h:8080", "http://https:/h"},
+        {"https://", 443, "https://", "https://"},
+    };
+    for (const auto& c : cases) {
+        const Settings s = Make(c.server, c.port, 12);
+        SCOPED_TRACE(std::string(c.server) + " port " + std::to_string(c.port));
+        EXPECT_EQ(ServerBase(s), c.base);
+        EXPECT_EQ(LoginUrl(s), std::string(c.base) + "/velsa/login.jsp");
+        EXPECT_EQ(NotifyQueryUrl(s), std::string(c.base) + "/velsa/home/notifyMsg.jsp?usr_id=12&ver=1");
+        EXPECT_EQ(PageCommandUrl(*FindPageCommand(32780), s),
+                  std::string(c.base) + "/velsa/login.jsp?targetUrlSuccess=/topurl_main.jsp?main_url=/message/ch_memobox.jsp");
+        EXPECT_EQ(ServerRootUrl(s), c.root);
+        EXPECT_EQ(UsesTls(s), std::string(c.base).rfind("https://", 0) == 0);
     }
 }
 
@@ -233,9 +263,12 @@ TEST(Favorites, CaptionAndAddressRulesByPlace) {
         {"Cap|http://h/a", 3, View::EnabledCaption, "Cap", "http://h/a"},
         {"Cap|http://h/a", 1, View::Caption, "Cap", "http://h/a"},
         {"Cap|http://h/a", 2, View::Caption, "Cap", "http://h/a"},
-        {"Sec|https://h/", 3, View::EnabledCaption, "Sec", kNone},
-        {"Sec|https://h/", 1, View::Caption, "Sec", kDefault},
-        {"Sec|https://h/", 2, View::Caption, "Sec", kNone},
+        {"Sec|https://h/", 3, View::EnabledCaption, "Sec", "https://h/"},
+        {"Sec|https://h/", 1, View::Caption, "Sec", "https://h/"},
+        {"Sec|https://h/", 2, View::Caption, "Sec", "https://h/"},
+        {"Sec| https://h/s ", 7, View::EnabledCaption, "Sec", "https://h/s"},
+        {"Ftp|ftps://h/", 3, View::EnabledCaption, "Ftp", kNone},
+        {"Ftp|ftps://h/", 1, View::Caption, "Ftp", kDefault},
         {"Up|HTTP://H/", 4, View::EnabledCaption, "Up", kNone},
         {"Up|HTTP://H/", 1, View::Caption, "Up", kDefault},
         {"Up|HTTP://H/", 2, View::Caption, "Up", kNone},
@@ -271,11 +304,14 @@ TEST(Favorites, CaptionAndAddressRulesByPlace) {
     }
 }
 
-TEST(Favorites, LoneEntryWithoutEqualsSignIsNoBookmark) {
+TEST(Favorites, LoneEntryWithoutEqualsSignIsItsOneFavorite) {
     BookmarkList b;
-    b.SplitBookmarks("Cap|http://h/a");  // one empty entry, by the split rule
-    ExpectView(FavoriteUpdate(1, b), View::Default1, "");
-    EXPECT_EQ(FavoriteTarget(1, b).value_or(""), ORLIMO_MAKER_URL);
+    b.SplitBookmarks("Mail|http://mail.example.com/");
+    ExpectView(FavoriteUpdate(1, b), View::Caption, "Mail");
+    EXPECT_EQ(FavoriteTarget(1, b).value_or(""), "http://mail.example.com/");
+    ExpectView(FavoriteUpdate(3, b), View::Disabled, "");
+    b.SplitBookmarks("Sec|https://h/");
+    EXPECT_EQ(FavoriteTarget(1, b).value_or(""), "https://h/");
 }
 
 TEST(Favorites, TwentyFiveEntriesShowTheFirstTwenty) {

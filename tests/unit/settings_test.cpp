@@ -144,7 +144,7 @@ TEST(SettingsRead, LineEndsAndLastOccurrence) {
     EXPECT_EQ(l.settings.server_port, 8080);
     EXPECT_EQ(l.settings.bookmark, "C|http://c");
     ASSERT_EQ(l.bookmarks.Entries().size(), 1u);  // rebuilt from the last line
-    EXPECT_EQ(l.bookmarks.Entries()[0], "");
+    EXPECT_EQ(l.bookmarks.Entries()[0], "C|http://c");
 }
 
 TEST(SettingsRead, NulBytesAreOrdinaryAndTrailingCrWithoutLfStays) {
@@ -173,7 +173,7 @@ TEST(SplitBookmarks, EntriesAndTheTwentySplitLimit) {
     using V = std::vector<std::string>;
     EXPECT_EQ(Split("A|u1=B|u2"), (V{"A|u1", "B|u2"}));
     EXPECT_EQ(Split("A|u1?x=1"), (V{"A|u1?x", "1"}));
-    EXPECT_EQ(Split("Solo|u1"), (V{""}));
+    EXPECT_EQ(Split("Solo|u1"), (V{"Solo|u1"}));  // no "=": the value is its one entry
     EXPECT_EQ(Split(""), (V{""}));
     EXPECT_EQ(Split("A|x="), (V{"A|x", ""}));
     EXPECT_EQ(Split("=A|x"), (V{"", "A|x"}));
