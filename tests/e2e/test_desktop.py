@@ -2,6 +2,7 @@
 the real orlimo.exe."""
 
 import os
+import shutil
 import struct
 import time
 import unittest
@@ -155,6 +156,13 @@ class SettingsDialogTest(DesktopChecks):
         path = env.prefix.host_path(env.user_config_path())
         before = path.read_bytes()
         os.chmod(path, 0o444)   # read-only for Windows
+        # Nor can the user's own folder take the file instead: a file
+        # stands where that folder would be.
+        own = env.prefix.host_path(r"c:\users\%s\AppData\Roaming\orlimo" % env.user())
+        if own.is_dir():
+            shutil.rmtree(own)
+        own.write_bytes(b"not a folder")
+        self.addCleanup(own.unlink)
         try:
             self.open_dialog()
             self.set_fields(user="55")
