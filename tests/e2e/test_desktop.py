@@ -96,6 +96,22 @@ class DesktopChecks(GroupTestCase):
         wait_until(lambda: len(env.portal.requests(NOTIFY)) >= seen + count, timeout)
         return env.portal.requests(NOTIFY)[seen:]
 
+    def polls_as(self, user_id):
+        seen = len(self.env.portal.requests(NOTIFY))
+        return self.queries_after(seen, 2)[-1]["query"] == "usr_id=%d&ver=1" % user_id
+
+    @classmethod
+    def installed_by_an_administrator(cls):
+        """The program started once by an administrator, as after a manual
+        deployment, then ended: cls.shared is the shared settings file it
+        installed, cls.install the install folder."""
+        env = cls.env
+        cls.shared = env.config(user_id=5, interval_time=0)
+        admin = env.launch(env.launch_folder(config=cls.shared))
+        if env.exit(admin) is None:
+            raise harness.HarnessError("the administrator's start did not end on the exit command")
+        cls.install = env.prefix.host_path(harness.INSTALL_DIR)
+
 
 class SettingsDialogTest(DesktopChecks):
     BOOKMARK = "门户|http://127.0.0.1/velsa/=B|http://b/"
@@ -260,21 +276,13 @@ class StandardUserTest(DesktopChecks):
     @classmethod
     def setUpGroup(cls):
         env = cls.env
-        cls.shared = env.config(user_id=5, interval_time=0)
-        admin = env.launch(env.launch_folder(config=cls.shared))
-        if env.exit(admin) is None:
-            raise harness.HarnessError("the administrator's start did not end on the exit command")
+        cls.installed_by_an_administrator()
         cls.user = env.become_standard_user()
-        cls.install = env.prefix.host_path(harness.INSTALL_DIR)
         cls.own = r"c:\users\%s\AppData\Roaming\orlimo\%s.config.properties" % (cls.user, cls.user)
         cls.prog = env.launch(cls.install)  # as the Run value starts it at logon
 
     def own_file(self):
         return self.env.prefix.read_file(self.own)
-
-    def polls_as(self, user_id):
-        seen = len(self.env.portal.requests(NOTIFY))
-        return self.queries_after(seen, 2)[-1]["query"] == "usr_id=%d&ver=1" % user_id
 
     def test_1_first_start_copies_the_settings_into_the_users_folder(self):
         self.assertEqual(self.env.user(), self.user)
@@ -312,21 +320,13 @@ class ElevatedLeftoverTest(DesktopChecks):
     @classmethod
     def setUpGroup(cls):
         env = cls.env
-        cls.shared = env.config(user_id=5, interval_time=0)
-        admin = env.launch(env.launch_folder(config=cls.shared))
-        if env.exit(admin) is None:
-            raise harness.HarnessError("the administrator's start did not end on the exit command")
-        cls.install = env.prefix.host_path(harness.INSTALL_DIR)
+        cls.installed_by_an_administrator()
         name = harness.Environment.STANDARD_USER
         cls.leftover = cls.install / ("%s.config.properties" % name)
         cls.leftover.write_bytes(env.config(user_id=6, interval_time=0))  # the install folder's owner's
         cls.user = env.become_standard_user()
         cls.own = r"c:\users\%s\AppData\Roaming\orlimo\%s.config.properties" % (name, name)
         cls.prog = env.launch(cls.install)
-
-    def polls_as(self, user_id):
-        seen = len(self.env.portal.requests(NOTIFY))
-        return self.queries_after(seen, 2)[-1]["query"] == "usr_id=%d&ver=1" % user_id
 
     def test_1_save_goes_to_the_users_own_file(self):
         left = self.leftover.read_bytes()
