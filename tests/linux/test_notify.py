@@ -166,8 +166,9 @@ class TlsTests(ProgramTest):
         if not wrapper.exists():
             wrapper.write_text(
                 "#!/bin/sh\nexec unshare --mount --propagation private sh -c "
-                "'mount --bind \"$0\" /etc/ssl/certs && exec \"$1\"' '%s' '%s'\n"
-                % (test_certificates() / "certs", harness.PROGRAM))
+                "'mount --bind \"$0\" /etc/ssl/certs && exec \"$@\"' %s\n"
+                % " ".join("'%s'" % a for a in [test_certificates() / "certs", *harness.EMULATOR,
+                                                 harness.PROGRAM]))
             wrapper.chmod(0o755)
         return wrapper
 
