@@ -17,9 +17,9 @@ ROOT_STORE = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates"
 
 def certificates():
     """The folder of the test certificates, made on first use."""
-    spec = importlib.util.spec_from_file_location("testca", TOOLS / "testca.py")
-    testca = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(testca)
+    found = importlib.util.spec_from_file_location("testca", TOOLS / "testca.py")
+    testca = importlib.util.module_from_spec(found)
+    found.loader.exec_module(testca)
     return testca.make(E2E_BUILD / "tls")
 
 

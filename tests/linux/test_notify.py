@@ -25,9 +25,9 @@ def polls():
 
 def test_certificates():
     """tools/testca.py's throwaway CA and certificates (made once a run)."""
-    spec = importlib.util.spec_from_file_location("testca", harness.TOOLS / "testca.py")
-    testca = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(testca)
+    found = importlib.util.spec_from_file_location("testca", harness.TOOLS / "testca.py")
+    testca = importlib.util.module_from_spec(found)
+    found.loader.exec_module(testca)
     return testca.make(harness.RUN.work / "tls")
 
 
