@@ -531,9 +531,17 @@ class Prefix:
     # -- running programs ---------------------------------------------------
 
     def wine(self, *args, timeout=60, cwd=None):
-        """Runs a Wine program to its end; returns (rc, stdout, stderr)."""
-        return run_bounded([self.loader, *map(str, args)], timeout, env=self.env, cwd=cwd, log=self.log,
-                           account=self.account)
+        """Runs a Wine program to its end; returns (rc, stdout, stderr). A run
+        that Wine's loader ended before the program's code ran (its own
+        start-up message says so) is made again, as a driver call is; no
+        other run is ever repeated."""
+        env = dict(self.env, WINEDEBUG=WINE_START_DEBUG)
+        for attempt in range(NEVER_STARTED_RETRIES + 1):
+            rc, o, e = run_bounded([self.loader, *map(str, args)], timeout, env=env, cwd=cwd, log=self.log,
+                                   account=self.account)
+            if rc == 0 or WINE_START_FAILURE not in e or attempt == NEVER_STARTED_RETRIES:
+                return rc, o, e
+            note_retry(self, "wine", args, rc, e)
 
     def spawn(self, *args, cwd=None, log=None, winedebug=None):
         """Starts a Wine program and leaves it running (its own session,
@@ -610,6 +618,24 @@ WINE_START_DEBUG = "-all,err+virtual"
 WINE_START_FAILURE = b"failed to map the shared user data"
 
 
+NEVER_STARTED_RETRIES = 3
+retries = []    # (arguments, exit code, stderr) of every retry of the run
+
+
+def note_retry(prefix, what, args, rc, err):
+    """Writes a retry of a run that never started to the run's output and
+    to driver-retries.log among the group's logs."""
+    line = "%s %s %s: exit %s before it started; stderr %r; started again\n" % (
+        time.strftime("%H:%M:%S"), what, " ".join(map(str, args)), rc, err[-300:])
+    retries.append((args, rc, err))
+    print("DRIVER RETRY " + line, end="", flush=True)
+    try:
+        with open(prefix.folder / "driver-retries.log", "a") as f:
+            f.write(line)
+    except OSError:
+        pass
+
+
 class Driver:
     """Runs orlimo-driver.exe subcommands in a prefix; each returns the
     parsed JSON it printed.
@@ -617,13 +643,10 @@ class Driver:
     The driver says "orlimo-driver: started" on stderr before it does
     anything. A call that ends with neither that line nor any output never
     reached the driver's own code (Wine did not start it), so it is made
-    again, at most NEVER_STARTED_RETRIES times, each retry written to the
-    run's output and to driver-retries.log among the group's logs. A call that started is never
-    made again, whatever it answered."""
+    again, at most NEVER_STARTED_RETRIES times (see note_retry). A call
+    that started is never made again, whatever it answered."""
 
     STARTED = b"orlimo-driver: started\n"
-    NEVER_STARTED_RETRIES = 3
-    retries = []    # (arguments, exit code, stderr) of every retry of the run
 
     def __init__(self, prefix):
         self.prefix = prefix
@@ -631,23 +654,12 @@ class Driver:
     def _run(self, args, timeout):
         argv = [self.prefix.loader, str(DRIVER_EXE), *map(str, args)]
         env = dict(self.prefix.env, WINEDEBUG=WINE_START_DEBUG)
-        for attempt in range(self.NEVER_STARTED_RETRIES + 1):
+        for attempt in range(NEVER_STARTED_RETRIES + 1):
             rc, out, err = run_bounded(argv, timeout, env=env, account=self.prefix.account)
             started = self.STARTED in err
-            if started or out.strip() or attempt == self.NEVER_STARTED_RETRIES:
+            if started or out.strip() or attempt == NEVER_STARTED_RETRIES:
                 return rc, out, err.replace(self.STARTED, b"", 1), started
-            self._note_retry(args, rc, err)
-
-    def _note_retry(self, args, rc, err, what="driver"):
-        line = "%s %s %s: exit %s before it started; stderr %r; started again\n" % (
-            time.strftime("%H:%M:%S"), what, " ".join(map(str, args)), rc, err[-300:])
-        Driver.retries.append((args, rc, err))
-        print("DRIVER RETRY " + line, end="", flush=True)
-        try:
-            with open(self.prefix.folder / "driver-retries.log", "a") as f:
-                f.write(line)
-        except OSError:
-            pass
+            note_retry(self.prefix, "driver", args, rc, err)
 
     def call(self, *args, timeout=30, check=True):
         rc, out, err, started = self._run(args, timeout)
@@ -873,7 +885,7 @@ class Environment:
         """Starts orlimo.exe from folder (its current folder) and, unless
         told not to, waits for its tray icon."""
         folder = Path(folder or self.launch_folder())
-        for attempt in range(Driver.NEVER_STARTED_RETRIES + 1):
+        for attempt in range(NEVER_STARTED_RETRIES + 1):
             offset = self.orlimo_log.stat().st_size if self.orlimo_log.exists() else 0
             proc = self.prefix.spawn(folder / "orlimo.exe", cwd=folder, log=self.orlimo_log,
                                      winedebug=WINE_START_DEBUG)
@@ -885,10 +897,10 @@ class Environment:
                 self.wait_started(prog, timeout)
                 return prog
             except HarnessError:
-                if attempt == Driver.NEVER_STARTED_RETRIES or not self._never_started(prog, offset):
+                if attempt == NEVER_STARTED_RETRIES or not self._never_started(prog, offset):
                     raise
             self.running.remove(prog)
-            self.driver._note_retry(["orlimo.exe"], prog.proc.returncode, b"", what="program")
+            note_retry(self.prefix, "program", ["orlimo.exe"], prog.proc.returncode, b"")
         return prog
 
     def _never_started(self, prog, offset):
