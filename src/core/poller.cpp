@@ -31,6 +31,34 @@ ReplyMark FindReplyMark(const std::string& reply) {
     return ReplyMark::None;
 }
 
+Poller::Poller(PollerHost& host, const Settings& settings, const PollerState& state)
+    : g_bMessagePending(state.g_bMessagePending),
+      g_nPollSeconds(state.g_nPollSeconds),
+      g_nBlinkPhase(state.g_nBlinkPhase),
+      m_bBlinking(state.m_bBlinking),
+      m_bNetFault(state.m_bNetFault),
+      m_bUpdatePrompted(state.m_bUpdatePrompted),
+      host_(host),
+      settings_(settings) {}
+
+PollerState Poller::State() const {
+    return {g_bMessagePending, g_nPollSeconds, g_nBlinkPhase, m_bBlinking, m_bNetFault, m_bUpdatePrompted};
+}
+
+void Poller::OnFrameCreated() {
+    g_bMessagePending = 0;
+    m_bBlinking = 0;
+    m_bUpdatePrompted = 0;
+    m_bNetFault = 0;
+}
+
+void Poller::StopBlinking() {
+    if (m_bBlinking == 1) {
+        host_.StopBlinkTimer();
+        m_bBlinking = 0;
+    }
+}
+
 void Poller::OnTimer(int id) {
     if (id == kPollTimerId) {
         OnPollTick();

@@ -45,9 +45,20 @@ enum class ReplyMark { None, Socket, Has, Update };
 // byte 1 or later.
 ReplyMark FindReplyMark(const std::string& reply);
 
+// The poller's counters and flags, as they stand.
+struct PollerState {
+    int32_t g_bMessagePending = 0;
+    int32_t g_nPollSeconds = 0;
+    int32_t g_nBlinkPhase = 0;
+    int32_t m_bBlinking = 0;
+    int32_t m_bNetFault = 0;
+    int32_t m_bUpdatePrompted = 0;
+};
+
 class Poller {
 public:
-    Poller(PollerHost& host, const Settings& settings) : host_(host), settings_(settings) {}
+    // A poller starts from state: all zero unless it resumes at another.
+    Poller(PollerHost& host, const Settings& settings, const PollerState& state = {});
 
     void OnTimer(int id);
     // Counts the tick; when a poll is due and no query is running, starts one.
@@ -63,16 +74,25 @@ public:
 
     // Called by the new-message prompt's "查看".
     void ClearMessagePending() { g_bMessagePending = 0; }
+    // The frame's window was created: no message pending, no blinking, no
+    // update prompted, no fault.
+    void OnFrameCreated();
+    // The frame's window is going: a blinking icon stops.
+    void StopBlinking();
 
+    PollerState State() const;
+
+private:
+    void ActOnReply(const std::string& reply);
+
+    // Changed only by the operations above, so that what the icon shows
+    // and what the flags say cannot part.
     int32_t g_bMessagePending = 0;
     int32_t g_nPollSeconds = 0;
     int32_t g_nBlinkPhase = 0;
     int32_t m_bBlinking = 0;
     int32_t m_bNetFault = 0;
     int32_t m_bUpdatePrompted = 0;
-
-private:
-    void ActOnReply(const std::string& reply);
 
     PollerHost& host_;
     const Settings& settings_;

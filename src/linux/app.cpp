@@ -42,54 +42,6 @@ void COrlimoApp::ExitInstance() {
     if (frame_) frame_->Destroy();
 }
 
-bool COrlimoApp::HasCommandHandler(int id) const {
-    if (FindPageCommand(id) || FavoriteNumber(id)) return true;
-    switch (id) {
-        case ID_SETTINGS:
-        case ID_AUTORUN:
-        case ID_NOTIFIER_UPDATE:
-        case ID_APP_ABOUT:
-        case ID_APP_EXIT:
-        case ID_SHORTCUT_DESKTOP:
-        case ID_SHORTCUT_STARTMENU:
-        case ID_SHORTCUT_ALL:
-            return true;
-        default:
-            // Quick Launch has no counterpart on a Linux desktop.
-            return false;
-    }
-}
-
-void COrlimoApp::OnCmdMsg(int id) {
-    if (const PageCommand* page = FindPageCommand(id)) {
-        LaunchAddress(PageCommandUrl(*page, settings));
-        return;
-    }
-    if (const int n = FavoriteNumber(id)) {
-        OnFavorite(n);
-        return;
-    }
-    switch (id) {
-        case ID_SETTINGS: OnSettings(); break;
-        case ID_AUTORUN: OnAutoRun(); break;
-        case ID_NOTIFIER_UPDATE: OnNotifierUpdate(); break;
-        case ID_APP_ABOUT: OnAbout(); break;
-        case ID_APP_EXIT: OnAppExit(); break;
-        case ID_SHORTCUT_DESKTOP: OnShortcutDesktop(); break;
-        case ID_SHORTCUT_STARTMENU: OnShortcutApplications(); break;
-        case ID_SHORTCUT_ALL: CreateAllShortcuts(); break;
-        default: break;
-    }
-}
-
-void COrlimoApp::OnUpdateCmdUI(CCmdUI& ui) {
-    if (ui.Id() == ID_AUTORUN) {
-        OnUpdateAutoRun(ui);
-    } else if (const int n = FavoriteNumber(ui.Id())) {
-        OnUpdateFavorite(n, ui);
-    }
-}
-
 QUrl COrlimoApp::AddressUrl(const std::string& address) const {
     // QUrl's tolerant parsing encodes what may not stand in an address
     // (blanks, non-ASCII, quotes, "|", ...) and leaves escapes alone; but one
@@ -156,24 +108,14 @@ void COrlimoApp::OnAutoRun() {
     if (result.refused) AppMessageBox(nullptr, Text(IDS_SAVE_FAILED), QMessageBox::Warning);
 }
 
-void COrlimoApp::OnUpdateAutoRun(CCmdUI& ui) {
+int32_t COrlimoApp::AutorunFlag() {
     // Another program (a desktop's session settings) may have changed the
     // entries since: the mark shows their effect at every display.
     autorun_flag = Autostart().Present() ? 1 : 0;
-    ui.SetCheck(autorun_flag == 1);
+    return autorun_flag;
 }
 
 void COrlimoApp::OnAppExit() { QCoreApplication::quit(); }
-
-void COrlimoApp::OnFavorite(int n) {
-    if (std::optional<std::string> url = FavoriteTarget(n, bookmark_entries)) OpenUrl(*url);
-}
-
-void COrlimoApp::OnUpdateFavorite(int n, CCmdUI& ui) {
-    const FavoriteView view = FavoriteUpdate(n, bookmark_entries);
-    if (view.set_enabled) ui.Enable(view.enabled);
-    if (view.set_text) ui.SetText(DecodeText(view.text, settings_encoding));
-}
 
 // ---- shortcuts ----
 
@@ -188,6 +130,14 @@ void COrlimoApp::OnShortcutDesktop() { WritePortalShortcut(DesktopFolder(), fals
 
 void COrlimoApp::OnShortcutApplications() {
     WritePortalShortcut(ApplicationsFolder(), true, PortalShortcut());
+}
+
+void COrlimoApp::OnShortcut(Command which) {
+    switch (which) {
+        case Command::ShortcutDesktop: OnShortcutDesktop(); break;
+        case Command::ShortcutStartMenu: OnShortcutApplications(); break;
+        default: CreateAllShortcuts(); break;
+    }
 }
 
 void COrlimoApp::CreateAllShortcuts() {

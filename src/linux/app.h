@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "core/commands.h"
 #include "core/settings.h"
 #include "linux/settings_file.h"
 
@@ -17,22 +18,25 @@ namespace orlimo {
 class CMainFrame;
 
 // What one menu item shows, as the command-UI update leaves it.
-class CCmdUI {
+class CCmdUI : public CmdUI {
 public:
-    CCmdUI(int id, QString text, bool enabled, bool checked)
-        : id(id), text(std::move(text)), enabled(enabled), checked(checked) {}
-    int Id() const { return id; }
-    void Enable(bool on) { enabled = on; }
-    void SetText(QString caption) { text = std::move(caption); }
-    void SetCheck(bool on) { checked = on; }
+    CCmdUI(int id, QString text, bool enabled, bool checked, FileEncoding encoding)
+        : id(id), text(std::move(text)), enabled(enabled), checked(checked), encoding_(encoding) {}
+    int Id() const override { return id; }
+    void Enable(bool on) override { enabled = on; }
+    void SetText(const std::string& caption) override { text = DecodeText(caption, encoding_); }
+    void SetCheck(bool on) override { checked = on; }
 
     int id;
     QString text;
     bool enabled;
     bool checked;
+
+private:
+    FileEncoding encoding_;
 };
 
-class COrlimoApp {
+class COrlimoApp : public CommandTarget {
 public:
     COrlimoApp();
     ~COrlimoApp();
@@ -42,21 +46,22 @@ public:
     // Exit has begun: nothing more is polled or shown.
     void ExitInstance();
 
-    bool HasCommandHandler(int id) const;
-    void OnCmdMsg(int id);
-    void OnUpdateCmdUI(CCmdUI& ui);
+    // Command routing from the frame, through the core's table of commands.
+    bool HasCommandHandler(int id) const { return orlimo::HasCommandHandler(id, *this); }
+    void OnCmdMsg(int id) { orlimo::OnCmdMsg(id, settings, bookmark_entries, *this); }
+    void OnUpdateCmdUI(CCmdUI& ui) { orlimo::OnUpdateCmdUI(ui, bookmark_entries, *this); }
 
     // A portal page through the login redirect.
     void OpenPortalPage(const std::string& page_path);
     // Any complete address (a favorite).
-    void OpenUrl(const std::string& url);
+    void OpenUrl(const std::string& url) override;
     // Hands an address to the default browser (QDesktopServices, no shell).
     void LaunchAddress(const std::string& address);
     // An address made of settings-file text, as a URL.
     QUrl AddressUrl(const std::string& address) const;
 
     void OnLoginPage();       // the tray icon's activation
-    void OnNotifierUpdate();  // "自动更新", and the poller's update prompt
+    void OnNotifierUpdate() override;  // "自动更新", and the poller's update prompt
 
     void CreateAllShortcuts();
     void OnShortcutDesktop();
@@ -68,13 +73,14 @@ public:
     int32_t autorun_flag = 0;
 
 private:
-    void OnSettings();
-    void OnAutoRun();
-    void OnUpdateAutoRun(CCmdUI& ui);
-    void OnAbout();
-    void OnAppExit();
-    void OnFavorite(int n);
-    void OnUpdateFavorite(int n, CCmdUI& ui);
+    // Quick Launch has no counterpart on a Linux desktop.
+    bool Offers(Command command) const override { return command != Command::ShortcutQuickLaunch; }
+    void OnSettings() override;
+    void OnAutoRun() override;
+    int32_t AutorunFlag() override;
+    void OnAbout() override;
+    void OnAppExit() override;
+    void OnShortcut(Command which) override;
     QByteArray PortalShortcut() const;
 
     // Runs a dialog of a command modally; while it is open, the command

@@ -175,7 +175,8 @@ void CMainFrame::UpdateMenuItems() {
     for (const auto& [action, id] : command_ids_) {
         // Each display starts from the resource's caption; an item is enabled
         // exactly when its command has a handler, unless its update says more.
-        CCmdUI ui(id, resource_texts_[action], app_.HasCommandHandler(id), action->isChecked());
+        CCmdUI ui(id, resource_texts_[action], app_.HasCommandHandler(id), action->isChecked(),
+                  app_.settings_encoding);
         app_.OnUpdateCmdUI(ui);
         if (action->text() != ui.text) action->setText(ui.text);
         if (action->isEnabled() != ui.enabled) action->setEnabled(ui.enabled);

@@ -13,7 +13,7 @@ namespace orlimo {
 
 class CMainFrame;
 
-class COrlimoApp {
+class COrlimoApp : public CommandTarget {
 public:
     COrlimoApp();
     ~COrlimoApp();
@@ -21,13 +21,12 @@ public:
     BOOL InitInstance();
     int Run();
 
-    // Command routing from the frame; false when no handler exists.
-    bool OnCmdMsg(UINT id);
-    bool HasCommandHandler(UINT id) const;
-    // Runs the command-UI update handler of ui's item; false when it has none.
-    bool OnUpdateCmdUI(CCmdUI& ui);
+    // Command routing from the frame, through the core's table of commands.
+    bool OnCmdMsg(UINT id) { return orlimo::OnCmdMsg(static_cast<int>(id), settings, bookmark_entries, *this); }
+    bool HasCommandHandler(UINT id) const { return orlimo::HasCommandHandler(static_cast<int>(id), *this); }
+    bool OnUpdateCmdUI(CCmdUI& ui) { return orlimo::OnUpdateCmdUI(ui, bookmark_entries, *this); }
 
-    void OpenUrl(std::string url);
+    void OpenUrl(const std::string& url) override;
 
     // Shortcuts
     void CreateAllShortcuts();
@@ -38,15 +37,13 @@ public:
     int32_t autorun_flag = 0;
 
 private:
-    void OnSettings();
-    void OnAutoRun();
-    void OnUpdateAutoRun(CCmdUI& ui);
-    void OnNotifierUpdate();
-    void OnPortalHome();
-    void OnAbout();
-    void OnAppExit();
-    void OnFavorite(int n);
-    void OnUpdateFavorite(int n, CCmdUI& ui);
+    void OnSettings() override;
+    void OnAutoRun() override;
+    int32_t AutorunFlag() override { return autorun_flag; }
+    void OnNotifierUpdate() override;
+    void OnAbout() override;
+    void OnAppExit() override;
+    void OnShortcut(Command which) override;
 
     std::unique_ptr<CMainFrame> frame_;
 };

@@ -136,10 +136,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 int CMainFrame::OnCreate() {
-    poller_.g_bMessagePending = 0;
-    poller_.m_bBlinking = 0;
-    poller_.m_bUpdatePrompted = 0;
-    poller_.m_bNetFault = 0;
+    poller_.OnFrameCreated();
     SetTimer(hwnd_, kPollTimerId, 1000, nullptr);
 
     taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
@@ -177,10 +174,7 @@ void CMainFrame::OnDestroy() {
     KillTimer(hwnd_, kFetchDeadlineTimerId);
     fetcher_.Finish();
     Shell_NotifyIconW(NIM_DELETE, &m_nid);
-    if (poller_.m_bBlinking == 1) {
-        KillTimer(hwnd_, kBlinkTimerId);
-        poller_.m_bBlinking = 0;
-    }
+    poller_.StopBlinking();
     if (AppMainWindow() == hwnd_) PostQuitMessage(0);
 }
 

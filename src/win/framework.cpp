@@ -138,11 +138,11 @@ void CCmdUI::Enable(bool on) {
     EnableMenuItem(menu_, index_, MF_BYPOSITION | (on ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
 }
 
-void CCmdUI::SetCheck(int check) {
-    CheckMenuItem(menu_, index_, MF_BYPOSITION | (check ? MF_CHECKED : MF_UNCHECKED));
+void CCmdUI::SetCheck(bool on) {
+    CheckMenuItem(menu_, index_, MF_BYPOSITION | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 
-void CCmdUI::SetTextAnsi(const std::string& text) {
+void CCmdUI::SetText(const std::string& text) {
     std::wstring wide = AnsiToWide(text);
     MENUITEMINFOW info = {};
     info.cbSize = sizeof(info);

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "core/commands.h"
+
 namespace orlimo {
 
 HINSTANCE AppInstance();
@@ -53,14 +55,14 @@ private:
 
 // One menu item during the command-UI update of a popup that is about to
 // be shown.
-class CCmdUI {
+class CCmdUI : public CmdUI {
 public:
     CCmdUI(HMENU menu, UINT index, UINT id) : menu_(menu), index_(index), id_(id) {}
-    UINT Id() const { return id_; }
-    void Enable(bool on);
-    void SetCheck(int check);
+    int Id() const override { return static_cast<int>(id_); }
+    void Enable(bool on) override;
+    void SetCheck(bool on) override;
     // Text in the system's ANSI code page (settings file text).
-    void SetTextAnsi(const std::string& text);
+    void SetText(const std::string& text) override;
     bool EnableChanged() const { return enable_changed_; }
 
 private:

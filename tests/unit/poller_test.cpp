@@ -75,7 +75,8 @@ std::ostream& operator<<(std::ostream& os, const Flags& f) {
 }
 
 Flags FlagsOf(const Poller& p) {
-    return {p.g_bMessagePending, p.m_bBlinking, p.m_bNetFault, p.m_bUpdatePrompted};
+    const PollerState st = p.State();
+    return {st.g_bMessagePending, st.m_bBlinking, st.m_bNetFault, st.m_bUpdatePrompted};
 }
 
 // One poll-timer tick; a query it starts is answered at once with the next
@@ -86,11 +87,14 @@ void Tick(Poller& p, FakeHost& host) {
     if (host.urls.size() != before) p.OnFetchResult(host.NextReply());
 }
 
-void SetFlags(Poller* p, const Flags& f) {
-    p->g_bMessagePending = f.pending;
-    p->m_bBlinking = f.blinking;
-    p->m_bNetFault = f.net_fault;
-    p->m_bUpdatePrompted = f.update_prompted;
+PollerState StateOf(const Flags& f, int32_t poll_seconds) {
+    PollerState st;
+    st.g_bMessagePending = f.pending;
+    st.m_bBlinking = f.blinking;
+    st.m_bNetFault = f.net_fault;
+    st.m_bUpdatePrompted = f.update_prompted;
+    st.g_nPollSeconds = poll_seconds;
+    return st;
 }
 
 // ---- marks ----
@@ -132,13 +136,13 @@ TEST(PollerTimer, DispatchesByTimerId) {
     s.interval_time = 100;
     Poller p(host, s);
     p.OnTimer(kPollTimerId);
-    EXPECT_EQ(p.g_nPollSeconds, 1);
+    EXPECT_EQ(p.State().g_nPollSeconds, 1);
     p.OnTimer(kBlinkTimerId);
-    EXPECT_EQ(p.g_nBlinkPhase, 1);
+    EXPECT_EQ(p.State().g_nBlinkPhase, 1);
     for (int id : {3, 0, -1}) p.OnTimer(id);
     EXPECT_EQ(host.events, (Events{"icon 133 NewMessage", "other timer", "other timer", "other timer"}));
-    EXPECT_EQ(p.g_nPollSeconds, 1);
-    EXPECT_EQ(p.g_nBlinkPhase, 1);
+    EXPECT_EQ(p.State().g_nPollSeconds, 1);
+    EXPECT_EQ(p.State().g_nBlinkPhase, 1);
     EXPECT_TRUE(host.urls.empty());
 }
 
@@ -173,11 +177,11 @@ TEST(PollerTimer, NewIntervalCountsTicksAlreadyCounted) {
     Poller p(host, s);
     for (int i = 0; i < 200; ++i) p.OnPollTick();
     EXPECT_TRUE(host.urls.empty());
-    EXPECT_EQ(p.g_nPollSeconds, 200);
+    EXPECT_EQ(p.State().g_nPollSeconds, 200);
     s.interval_time = 2;  // read afresh: 200 ticks are 3 whole minutes
     p.OnPollTick();
     EXPECT_EQ(host.urls.size(), 1u);
-    EXPECT_EQ(p.g_nPollSeconds, 0);
+    EXPECT_EQ(p.State().g_nPollSeconds, 0);
 }
 
 TEST(PollerTimer, QueryFollowsCurrentSettings) {
@@ -234,13 +238,11 @@ TEST(PollerReply, StateTable) {
         FakeHost host;
         Settings s;
         s.interval_time = 0;
-        Poller p(host, s);
-        SetFlags(&p, c.before);
-        p.g_nPollSeconds = 5;
+        Poller p(host, s, StateOf(c.before, 5));
         p.OnPollTick();
         p.OnFetchResult(c.reply);
         EXPECT_EQ(host.urls.size(), 1u);
-        EXPECT_EQ(p.g_nPollSeconds, 0);
+        EXPECT_EQ(p.State().g_nPollSeconds, 0);
         EXPECT_EQ(host.events, c.events);
         EXPECT_EQ(FlagsOf(p), c.after);
     }
@@ -266,7 +268,7 @@ TEST(PollerBlink, AlternatesUntilViewed) {
     host.events.clear();
     p.OnTimer(kBlinkTimerId);  // a stray tick: phase 5, not reset, odd picture
     EXPECT_EQ(host.events, (Events{"icon 133 NewMessage"}));
-    EXPECT_EQ(p.g_nBlinkPhase, 5);
+    EXPECT_EQ(p.State().g_nBlinkPhase, 5);
 }
 
 // ---- queries beside the user interface ----
@@ -279,7 +281,7 @@ TEST(PollerFetch, DueTicksWhileAQueryRunsStartNoSecondOne) {
     for (int t = 1; t <= 125; ++t) p.OnTimer(kPollTimerId);  // tick 120 fell due meanwhile
     EXPECT_EQ(host.urls.size(), 1u);
     EXPECT_TRUE(p.FetchRunning());
-    EXPECT_EQ(p.g_nPollSeconds, 65);  // the ticks went on counting
+    EXPECT_EQ(p.State().g_nPollSeconds, 65);  // the ticks went on counting
 
     p.OnFetchResult(std::string("no socket."));  // late, but acted on as ever
     EXPECT_EQ(host.events, (Events{"icon 134 NetFault"}));
@@ -288,7 +290,7 @@ TEST(PollerFetch, DueTicksWhileAQueryRunsStartNoSecondOne) {
 
     p.OnTimer(kPollTimerId);  // the first tick after the answer polls
     EXPECT_EQ(host.urls.size(), 2u);
-    EXPECT_EQ(p.g_nPollSeconds, 0);
+    EXPECT_EQ(p.State().g_nPollSeconds, 0);
 
     p.OnFetchResult(std::nullopt);  // the body failed: acts on nothing
     host.start_ok = false;          // no query can be started: "no socket." at once
