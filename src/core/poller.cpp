@@ -32,18 +32,9 @@ ReplyMark FindReplyMark(const std::string& reply) {
 }
 
 Poller::Poller(PollerHost& host, const Settings& settings, const PollerState& state)
-    : g_bMessagePending(state.g_bMessagePending),
-      g_nPollSeconds(state.g_nPollSeconds),
-      g_nBlinkPhase(state.g_nBlinkPhase),
-      m_bBlinking(state.m_bBlinking),
-      m_bNetFault(state.m_bNetFault),
-      m_bUpdatePrompted(state.m_bUpdatePrompted),
-      host_(host),
-      settings_(settings) {}
+    : PollerState(state), host_(host), settings_(settings) {}
 
-PollerState Poller::State() const {
-    return {g_bMessagePending, g_nPollSeconds, g_nBlinkPhase, m_bBlinking, m_bNetFault, m_bUpdatePrompted};
-}
+PollerState Poller::State() const { return *this; }
 
 void Poller::OnFrameCreated() {
     g_bMessagePending = 0;

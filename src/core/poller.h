@@ -55,7 +55,9 @@ struct PollerState {
     int32_t m_bUpdatePrompted = 0;
 };
 
-class Poller {
+// The state is held privately: it changes only through the operations
+// below, so that what the icon shows and what the flags say cannot part.
+class Poller : private PollerState {
 public:
     // A poller starts from state: all zero unless it resumes at another.
     Poller(PollerHost& host, const Settings& settings, const PollerState& state = {});
@@ -84,15 +86,6 @@ public:
 
 private:
     void ActOnReply(const std::string& reply);
-
-    // Changed only by the operations above, so that what the icon shows
-    // and what the flags say cannot part.
-    int32_t g_bMessagePending = 0;
-    int32_t g_nPollSeconds = 0;
-    int32_t g_nBlinkPhase = 0;
-    int32_t m_bBlinking = 0;
-    int32_t m_bNetFault = 0;
-    int32_t m_bUpdatePrompted = 0;
 
     PollerHost& host_;
     const Settings& settings_;
