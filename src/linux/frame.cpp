@@ -172,8 +172,9 @@ void CMainFrame::StartBlinkTimer() { blink_timer_.start(); }
 void CMainFrame::StopBlinkTimer() { blink_timer_.stop(); }
 
 void CMainFrame::ShowNewMessagePrompt() {
-    CNewMessageDlg dlg(app_, poller_);
-    RunDialog(dlg);
+    // The poller counts the prompt open until this returns (one at most), so
+    // it waits here until the prompt has finished; polls and blinking go on.
+    ExecDialog(new CNewMessageDlg(app_, poller_));
 }
 
 void CMainFrame::ShowUpdatePrompt() { app_.OnNotifierUpdate(); }
