@@ -28,7 +28,12 @@ QString PortalShortcutName() {
 }  // namespace
 
 COrlimoApp::COrlimoApp() = default;
-COrlimoApp::~COrlimoApp() = default;
+COrlimoApp::~COrlimoApp() {
+    // Dialogs still open at exit refer to this object.
+    delete settings_dlg_;
+    delete update_dlg_;
+    delete about_dlg_;
+}
 
 void COrlimoApp::InitInstance() {
     autorun_flag = Autostart().Present() ? 1 : 0;
@@ -81,23 +86,27 @@ void COrlimoApp::OpenUrl(const std::string& url) { LaunchAddress(url); }
 void COrlimoApp::OnLoginPage() { LaunchAddress(LoginUrl(settings)); }
 
 template <class Dialog, class... Args>
-void COrlimoApp::RunCommandDialog(QPointer<QDialog>& open, Args&... args) {
+void COrlimoApp::OpenCommandDialog(QPointer<QDialog>& open, Args&... args) {
     if (open) {
         open->raise();
         open->activateWindow();
         return;
     }
-    Dialog dlg(args...);
-    open = &dlg;
-    RunDialog(dlg);
-    open = nullptr;
+    auto* dlg = new Dialog(args...);
+    open = dlg;
+    // Once it has finished, the command opens a new one, whatever other
+    // dialog is still open then.
+    QObject::connect(dlg, &QDialog::finished, dlg, [&open, dlg] {
+        if (open == dlg) open = nullptr;
+    });
+    OpenDialog(dlg);
 }
 
-void COrlimoApp::OnSettings() { RunCommandDialog<CConfigDlg>(settings_dlg_, *this); }
+void COrlimoApp::OnSettings() { OpenCommandDialog<CConfigDlg>(settings_dlg_, *this); }
 
-void COrlimoApp::OnNotifierUpdate() { RunCommandDialog<CUpdateDlg>(update_dlg_, *this); }
+void COrlimoApp::OnNotifierUpdate() { OpenCommandDialog<CUpdateDlg>(update_dlg_, *this); }
 
-void COrlimoApp::OnAbout() { RunCommandDialog<CAboutDlg>(about_dlg_); }
+void COrlimoApp::OnAbout() { OpenCommandDialog<CAboutDlg>(about_dlg_); }
 
 void COrlimoApp::OnAutoRun() {
     XdgAutostart autostart = Autostart();

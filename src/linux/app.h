@@ -83,10 +83,10 @@ private:
     void OnShortcut(Command which) override;
     QByteArray PortalShortcut() const;
 
-    // Runs a dialog of a command modally; while it is open, the command
-    // brings it to the front instead of opening a second one.
+    // Opens a dialog of a command and returns at once; while it is open,
+    // the command brings it to the front instead of opening a second one.
     template <class Dialog, class... Args>
-    void RunCommandDialog(QPointer<QDialog>& open, Args&... args);
+    void OpenCommandDialog(QPointer<QDialog>& open, Args&... args);
 
     std::unique_ptr<CMainFrame> frame_;
     QPointer<QDialog> settings_dlg_;

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -39,27 +38,33 @@ void FixedDialog(QDialog* dlg, int dialog_id) {
     dlg->setWindowTitle(DialogCaption(dialog_id));
     dlg->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                         Qt::WindowCloseButtonHint);
-    dlg->setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
 }  // namespace
 
-int RunDialog(QDialog& dlg) {
-    QEventLoop loop;
-    QObject::connect(&dlg, &QDialog::finished, &loop, &QEventLoop::quit);
-    dlg.show();
-    dlg.raise();
-    dlg.activateWindow();
-    loop.exec(QEventLoop::DialogExec);
-    return dlg.result();
+void OpenDialog(QDialog* dlg) {
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->open();
+    dlg->raise();
+    dlg->activateWindow();
+}
+
+int ExecDialog(QDialog* dlg) {
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    // Set first: exec would make a dialog without modality application-modal.
+    dlg->setWindowModality(Qt::WindowModal);
+    return dlg->exec();
 }
 
 void AppMessageBox(QWidget* owner, const QString& text, QMessageBox::Icon icon) {
-    QMessageBox box(icon, AppTitle(), text, QMessageBox::Ok, owner);
-    box.setTextFormat(Qt::PlainText);
+    // On the heap: should its owner go while it is open, the box goes with it
+    // and this returns.
+    auto* box = new QMessageBox(icon, AppTitle(), text, QMessageBox::Ok, owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
     // Raised from a dialog, it locks that dialog only.
-    if (owner) box.setWindowModality(Qt::WindowModal);
-    box.exec();
+    if (owner) box->setWindowModality(Qt::WindowModal);
+    box->exec();
 }
 
 // ---- new message ----

@@ -17,14 +17,21 @@ namespace orlimo {
 class COrlimoApp;
 class Poller;
 
-// Runs a dialog until it is closed and returns its result. The caller waits
-// for it, as for a modal dialog, but the tray icon and its menu stay usable
-// meanwhile, as they do beside a dialog on Windows: QDialog::exec would make
-// it application-modal, which locks an XEmbed tray icon.
-int RunDialog(QDialog& dlg);
+// The dialogs are made with new and delete themselves once they have
+// finished. Window-modal without an owner, they lock no other window: the
+// tray icon and its menu stay usable beside them, as beside a dialog on
+// Windows (application-modal, they would lock an XEmbed tray icon).
+
+// Shows a dialog in front and returns at once; its finished signal says
+// when it is done.
+void OpenDialog(QDialog* dlg);
+// Shows a dialog and returns its result once it has finished, for a caller
+// that must wait for it.
+int ExecDialog(QDialog* dlg);
 
 // A modal message box titled "orlimo" with an OK button, owned by owner
-// (which it disables while it is open); nullptr for none.
+// (which it disables while it is open); nullptr for none. The caller waits
+// until it is acknowledged.
 void AppMessageBox(QWidget* owner, const QString& text,
                    QMessageBox::Icon icon = QMessageBox::NoIcon);
 

@@ -1,22 +1,11 @@
 #include "linux/frame.h"
 
 #include <QAction>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusVariant>
-#include <QGuiApplication>
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-#include <QX11Info>
-#endif
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 
 #include "linux/app.h"
 #include "linux/dialogs.h"
 #include "linux/texts.h"
+#include "linux/tray_host.h"
 
 namespace orlimo {
 namespace {
@@ -28,43 +17,6 @@ int TipString(TrayTip tip) {
         case TrayTip::Normal: break;
     }
     return IDS_TIP_NORMAL;
-}
-
-// Whether the desktop has a tray now: a StatusNotifierItem host (registered
-// with the watcher), or an XEmbed tray on the X screen.
-bool TrayPresent() {
-    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected() && bus.interface()->isServiceRegistered(watcher)) {
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            watcher, QStringLiteral("/StatusNotifierWatcher"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
-        const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-            reply.arguments().first().value<QDBusVariant>().variant().toBool())
-            return true;
-    }
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
-#else
-    xcb_connection_t* c = QX11Info::connection();  // none when Qt does not run on X11
-#endif
-    if (!c) return false;
-    // The tray of screen 0, the one X screen of a desktop session.
-    static const char kTraySelection[] = "_NET_SYSTEM_TRAY_S0";
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 1, sizeof kTraySelection - 1, kTraySelection), nullptr);
-    if (!atom) return false;
-    const xcb_atom_t selection = atom->atom;
-    free(atom);
-    if (selection == XCB_ATOM_NONE) return false;
-    xcb_get_selection_owner_reply_t* owner =
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
-    const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
-    free(owner);
-    return owned;
 }
 
 }  // namespace
@@ -221,8 +173,9 @@ void CMainFrame::StartBlinkTimer() { blink_timer_.start(); }
 void CMainFrame::StopBlinkTimer() { blink_timer_.stop(); }
 
 void CMainFrame::ShowNewMessagePrompt() {
-    CNewMessageDlg dlg(app_, poller_);
-    RunDialog(dlg);
+    // The poller counts the prompt open until this returns (one at most), so
+    // it waits here until the prompt has finished; polls and blinking go on.
+    ExecDialog(new CNewMessageDlg(app_, poller_));
 }
 
 void CMainFrame::ShowUpdatePrompt() { app_.OnNotifierUpdate(); }

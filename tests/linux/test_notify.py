@@ -12,6 +12,7 @@ from harness import (DBUSMENU, TIP_NET_FAULT, TIP_NEW_MESSAGE, TIP_NORMAL, Progr
 NOTIFY = "/velsa/home/notifyMsg.jsp"
 PROMPT = "消息通知"
 UPDATE = "通知器更新"
+CONFIG = "参数配置"
 REDIRECT = "/velsa/login.jsp?targetUrlSuccess=/topurl_main.jsp?main_url="
 
 
@@ -120,6 +121,38 @@ class NotifyTests(ProgramTest):
         # A body without end is read up to its first 100 lines: a plain reply.
         portal("default", kind="endless", timeout=60)
         self.wait_tip(p, TIP_NORMAL)
+
+    def test_a_dialog_closed_under_a_later_prompt_opens_again(self):
+        p = self.start_polling()
+        p.choose_caption("配置")
+        config = wait_dialog(CONFIG)
+        self.assertIsNotNone(config, "the settings dialog")
+        portal("queue", kind="update")
+        update = wait_dialog(UPDATE, 15)
+        self.assertIsNotNone(update, "the update prompt over the settings dialog")
+
+        # Saved and closed while the later prompt stays open: it is gone, not
+        # hidden, and the command opens it anew with the values in force.
+        config.set_field("用户ID:", "42")
+        config.press("保存")
+        self.assertTrue(wait_no_dialog(CONFIG))
+        self.assertIn(b"user_id=42\r\n", p.user_config.read_bytes())
+        self.assertIsNotNone(wait_dialog(UPDATE, 1), "the update prompt stays")
+        p.choose_caption("配置")
+        config = wait_dialog(CONFIG)
+        self.assertIsNotNone(config, "the settings dialog opens again")
+        self.assertEqual(config.fields()["用户ID:"], "42")
+
+        # While it is open the command brings it to the front: still one.
+        # (Commands run in order: once the page is opened, it has run.)
+        p.choose_caption("配置")
+        p.choose_caption("查看短信")
+        self.assertEqual(len(p.wait_addresses(1)), 1)
+        wait_until(lambda: len([d for d in harness.dialogs() if d.title == CONFIG]) > 1, 2, 0.2)
+        self.assertEqual(len([d for d in harness.dialogs() if d.title == CONFIG]), 1)
+        config.press("取消")
+        update.press("关闭")
+        self.assertTrue(wait_no_dialog(CONFIG) and wait_no_dialog(UPDATE))
 
     def test_a_server_that_does_not_answer_blocks_nothing(self):
         p = self.start_polling()
