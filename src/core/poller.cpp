@@ -86,8 +86,8 @@ void Poller::OnFetchResult(const std::optional<std::string>& reply) {
 }
 
 void Poller::ActOnReply(const std::string& reply) {
-    // Every branch finishes its state changes before a modal prompt, inside
-    // which ticks and results go on; only prompt_open_ is touched after it.
+    // Every branch finishes its state changes before a prompt, beside
+    // which ticks and results go on; nothing is touched after it.
     switch (FindReplyMark(reply)) {
         case ReplyMark::Socket:
             host_.SetTrayIcon(kIconWhite, TrayTip::NetFault);
@@ -108,7 +108,6 @@ void Poller::ActOnReply(const std::string& reply) {
             if (!prompt_open_) {
                 prompt_open_ = true;
                 host_.ShowNewMessagePrompt();
-                prompt_open_ = false;
             }
             break;
         case ReplyMark::Update:

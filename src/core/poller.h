@@ -33,7 +33,9 @@ public:
     virtual void SetTrayIcon(int icon_id, TrayTip tip) = 0;
     virtual void StartBlinkTimer() = 0;
     virtual void StopBlinkTimer() = 0;
-    // Modal: ticks and fetch results go on being delivered while they are open.
+    // Ticks and fetch results go on being delivered while the prompts are
+    // open. The new-message prompt counts as open until the host calls
+    // Poller::OnMessagePromptClosed (a modal prompt: before this returns).
     virtual void ShowNewMessagePrompt() = 0;
     virtual void ShowUpdatePrompt() = 0;
     virtual void ShowOtherTimerMessage() = 0; // "other timer!"
@@ -76,6 +78,8 @@ public:
 
     // Called by the new-message prompt's "查看".
     void ClearMessagePending() { g_bMessagePending = 0; }
+    // The new-message prompt has closed: the next news may open one again.
+    void OnMessagePromptClosed() { prompt_open_ = false; }
     // The frame's window was created: no message pending, no blinking, no
     // update prompted, no fault.
     void OnFrameCreated();

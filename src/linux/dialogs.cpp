@@ -49,13 +49,6 @@ void OpenDialog(QDialog* dlg) {
     dlg->activateWindow();
 }
 
-int ExecDialog(QDialog* dlg) {
-    dlg->setAttribute(Qt::WA_DeleteOnClose);
-    // Set first: exec would make a dialog without modality application-modal.
-    dlg->setWindowModality(Qt::WindowModal);
-    return dlg->exec();
-}
-
 void AppMessageBox(QWidget* owner, const QString& text, QMessageBox::Icon icon) {
     // On the heap: should its owner go while it is open, the box goes with it
     // and this returns.

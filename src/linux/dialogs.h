@@ -25,9 +25,6 @@ class Poller;
 // Shows a dialog in front and returns at once; its finished signal says
 // when it is done.
 void OpenDialog(QDialog* dlg);
-// Shows a dialog and returns its result once it has finished, for a caller
-// that must wait for it.
-int ExecDialog(QDialog* dlg);
 
 // A modal message box titled "orlimo" with an OK button, owned by owner
 // (which it disables while it is open); nullptr for none. The caller waits

@@ -74,6 +74,8 @@ void CMainFrame::Destroy() {
     poll_timer_.stop();
     blink_timer_.stop();
     if (tray_) tray_->hide();
+    // An open prompt refers to the poller.
+    delete prompt_;
 }
 
 void CMainFrame::BuildMenu() {
@@ -173,9 +175,10 @@ void CMainFrame::StartBlinkTimer() { blink_timer_.start(); }
 void CMainFrame::StopBlinkTimer() { blink_timer_.stop(); }
 
 void CMainFrame::ShowNewMessagePrompt() {
-    // The poller counts the prompt open until this returns (one at most), so
-    // it waits here until the prompt has finished; polls and blinking go on.
-    ExecDialog(new CNewMessageDlg(app_, poller_));
+    // One prompt at most: the poller counts it open until it has finished.
+    prompt_ = new CNewMessageDlg(app_, poller_);
+    connect(prompt_, &QDialog::finished, this, [this] { poller_.OnMessagePromptClosed(); });
+    OpenDialog(prompt_);
 }
 
 void CMainFrame::ShowUpdatePrompt() { app_.OnNotifierUpdate(); }

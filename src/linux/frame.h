@@ -4,7 +4,9 @@
 #pragma once
 #include <QIcon>
 #include <QMenu>
+#include <QDialog>
 #include <QObject>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -42,19 +44,19 @@ public:
     // mark as they are to show now.
     void UpdateMenuItems();
 
-    // PollerHost
-    bool StartFetch(const std::string& url) override;
-    void SetTrayIcon(int icon_id, TrayTip tip) override;
-    void StartBlinkTimer() override;
-    void StopBlinkTimer() override;
-    void ShowNewMessagePrompt() override;
-    void ShowUpdatePrompt() override;
-    void ShowOtherTimerMessage() override;
-
     // How long start-up waits for a tray before it shows the icon anyway.
     static constexpr int kTrayWaitSeconds = 30;
 
 private:
+    // PollerHost, called only by the poller: the icon, the query, the prompts.
+    void SetTrayIcon(int icon_id, TrayTip tip) override;
+    void StartBlinkTimer() override;
+    void StopBlinkTimer() override;
+    bool StartFetch(const std::string& url) override;
+    void ShowNewMessagePrompt() override;
+    void ShowUpdatePrompt() override;
+    void ShowOtherTimerMessage() override;
+
     void ShowTrayWhenReady();
     void ShowTray();
     void BuildMenu();
@@ -77,6 +79,7 @@ private:
     std::vector<QMenu*> menus_;               // the root and its submenus
     std::map<QAction*, int> command_ids_;     // items with a command
     std::map<QAction*, QString> resource_texts_;
+    QPointer<QDialog> prompt_;  // the new-message prompt while it is open
 };
 
 }  // namespace orlimo

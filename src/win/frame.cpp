@@ -250,6 +250,7 @@ void CMainFrame::StopBlinkTimer() { KillTimer(hwnd_, kBlinkTimerId); }
 void CMainFrame::ShowNewMessagePrompt() {
     CNewMessageDlg dlg(app_, poller_);
     dlg.DoModal();
+    poller_.OnMessagePromptClosed();
 }
 
 void CMainFrame::ShowUpdatePrompt() {

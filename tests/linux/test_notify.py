@@ -150,6 +150,22 @@ class NotifyTests(ProgramTest):
         self.assertEqual(len(p.wait_addresses(1)), 1)
         wait_until(lambda: len([d for d in harness.dialogs() if d.title == CONFIG]) > 1, 2, 0.2)
         self.assertEqual(len([d for d in harness.dialogs() if d.title == CONFIG]), 1)
+
+        config.press("取消")
+        self.assertTrue(wait_no_dialog(CONFIG))
+
+        # A new-message prompt that closes while a dialog opened after it
+        # stays open counts as closed: the next news opens one again.
+        portal("queue", kind="has")
+        prompt = wait_dialog(PROMPT, 15)
+        self.assertIsNotNone(prompt, "the new-message prompt")
+        p.choose_caption("配置")
+        config = wait_dialog(CONFIG)
+        self.assertIsNotNone(config, "the settings dialog over the prompt")
+        prompt.press("下次再说")
+        self.assertTrue(wait_no_dialog(PROMPT))
+        portal("queue", kind="has")
+        self.assertIsNotNone(wait_dialog(PROMPT, 15), "a new prompt while the settings dialog stays open")
         config.press("取消")
         update.press("关闭")
         self.assertTrue(wait_no_dialog(CONFIG) and wait_no_dialog(UPDATE))

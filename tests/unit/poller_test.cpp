@@ -331,6 +331,7 @@ TEST(PollerPrompt, OneNewMessagePromptAtMost) {
             p.OnTimer(kBlinkTimerId);
         }
         --open;
+        p.OnMessagePromptClosed();
     };
     host.replies.push_back(std::string("\r\nhas\r\n"));
     Tick(p, host);
@@ -341,11 +342,18 @@ TEST(PollerPrompt, OneNewMessagePromptAtMost) {
     EXPECT_EQ(FlagsOf(p), (Flags{1, 1, 0, 0}));
     EXPECT_FALSE(p.MessagePromptOpen());
 
-    // Closed, the next "has" opens one again.
+    // Closed, the next "has" opens one again; a prompt that stays open
+    // after its call returned (a front end's non-modal one) still counts.
     host.on_message_prompt = nullptr;
-    host.replies.push_back(std::string("xhas"));
+    host.replies = {std::string("xhas"), std::string("xhas")};
+    Tick(p, host);
     Tick(p, host);
     EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message prompt"), 2);
+    EXPECT_TRUE(p.MessagePromptOpen());
+    p.OnMessagePromptClosed();
+    host.replies.push_back(std::string("xhas"));
+    Tick(p, host);
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message prompt"), 3);
 }
 
 TEST(PollerReentry, UpdatePromptShownOnceEvenWhenNested) {
