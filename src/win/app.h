@@ -8,6 +8,7 @@
 
 #include "core/settings.h"
 #include "win/framework.h"
+#include "win/shortcuts.h"
 
 namespace orlimo {
 
@@ -29,9 +30,11 @@ public:
 
     void OpenUrl(std::string url);
 
-    // Shortcuts
-    void CreateAllShortcuts();
-    void CreatePortalShortcut(int csidl, int quick_launch);
+    // Shortcuts, for the settings in force
+    void CreateAllShortcuts() { orlimo::CreateAllShortcuts(settings); }
+    void CreatePortalShortcut(int csidl, int quick_launch) {
+        orlimo::CreatePortalShortcut(settings, csidl, quick_launch);
+    }
 
     Settings settings;
     BookmarkList bookmark_entries;
