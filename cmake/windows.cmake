@@ -8,14 +8,25 @@ add_compile_options(-ffunction-sections -fdata-sections)
 file(GLOB ORLIMO_WIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/win/*.cpp)
 list(FILTER ORLIMO_WIN_SOURCES EXCLUDE REGEX ".*/main\\.cpp$")
 
+# The part of the Windows layer that the installer's custom actions share
+# with the program: replacing a file as one step, and the Run value. No
+# window, message box or resource of the program's; kernel32 and advapi32
+# only.
+set(ORLIMO_WIN_BASE_SOURCES ${CMAKE_SOURCE_DIR}/src/win/atomic_file.cpp ${CMAKE_SOURCE_DIR}/src/win/registry.cpp)
+list(REMOVE_ITEM ORLIMO_WIN_SOURCES ${ORLIMO_WIN_BASE_SOURCES})
+add_library(orlimo_win_base STATIC ${ORLIMO_WIN_BASE_SOURCES})
+target_include_directories(orlimo_win_base PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_definitions(orlimo_win_base PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+  _WIN32_WINNT=0x0501 WINVER=0x0501 _WIN32_IE=0x0600)
+target_compile_options(orlimo_win_base PRIVATE ${ORLIMO_WIN_FLAGS})
+target_link_libraries(orlimo_win_base PUBLIC advapi32)
+
 # Everything of the program except its entry point, so the Win32 tests can
 # link the same adapters.
 add_library(orlimo_win STATIC ${ORLIMO_WIN_SOURCES})
 target_include_directories(orlimo_win PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
-target_compile_definitions(orlimo_win PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-  _WIN32_WINNT=0x0501 WINVER=0x0501 _WIN32_IE=0x0600)
 target_compile_options(orlimo_win PRIVATE ${ORLIMO_WIN_FLAGS})
-target_link_libraries(orlimo_win PUBLIC orlimo_core wininet shell32 ole32 uuid comctl32 advapi32 user32 gdi32)
+target_link_libraries(orlimo_win PUBLIC orlimo_win_base orlimo_core wininet shell32 ole32 uuid comctl32 advapi32 user32 gdi32)
 
 # The project version, defined once, reaches the version resource, the about
 # box and the manifest through files made here.
@@ -68,14 +79,16 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/driver/menudump.cpp)
 endif()
 
 # The installer packages' custom actions (our own code; no scripts), and the
-# package itself: cmake --build --preset mingw-ARCH --target installer.
+# package itself: cmake --build --preset mingw-ARCH --target installer. The
+# actions link only the Windows layer's base and the core, not the
+# program's windows.
 add_library(orlimo-setup SHARED ${CMAKE_SOURCE_DIR}/src/setup/actions.cpp ${CMAKE_SOURCE_DIR}/src/setup/setup.rc)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/setup/setup.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/src/setup/setup_resource.h;${ORLIMO_GENERATED}/orlimo_version.h")
 set_target_properties(orlimo-setup PROPERTIES PREFIX "")
 target_include_directories(orlimo-setup PRIVATE ${CMAKE_SOURCE_DIR}/src/setup)
 target_compile_options(orlimo-setup PRIVATE ${ORLIMO_WIN_FLAGS})
-target_link_libraries(orlimo-setup PRIVATE orlimo_win msi)
+target_link_libraries(orlimo-setup PRIVATE orlimo_win_base orlimo_core msi ole32 user32 advapi32)
 target_link_options(orlimo-setup PRIVATE ${ORLIMO_STATIC_LINK} -Wl,--kill-at -s)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(ORLIMO_MSI_ARCH x64)

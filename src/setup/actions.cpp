@@ -43,7 +43,8 @@
 
 #include "core/deploy.h"
 #include "setup_resource.h"
-#include "win/appcore.h"
+#include "win/atomic_file.h"
+#include "win/registry.h"
 
 namespace {
 

@@ -6,10 +6,12 @@
 #include "core/autorun.h"
 #include "core/portal.h"
 #include "resource.h"
-#include "win/appcore.h"
 #include "win/dialogs.h"
 #include "win/frame.h"
 #include "win/launch.h"
+#include "win/registry.h"
+#include "win/self_install.h"
+#include "win/settings_io.h"
 #include "win/shortcuts.h"
 
 namespace orlimo {

@@ -8,6 +8,7 @@
 
 #include "core/settings.h"
 #include "win/framework.h"
+#include "win/shortcuts.h"
 
 namespace orlimo {
 
@@ -28,9 +29,11 @@ public:
 
     void OpenUrl(const std::string& url) override;
 
-    // Shortcuts
-    void CreateAllShortcuts();
-    void CreatePortalShortcut(int csidl, int quick_launch);
+    // Shortcuts, for the settings in force
+    void CreateAllShortcuts() { orlimo::CreateAllShortcuts(settings); }
+    void CreatePortalShortcut(int csidl, int quick_launch) {
+        orlimo::CreatePortalShortcut(settings, csidl, quick_launch);
+    }
 
     Settings settings;
     BookmarkList bookmark_entries;

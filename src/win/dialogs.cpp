@@ -8,8 +8,8 @@
 #include "core/portal.h"
 #include "resource.h"
 #include "win/app.h"
-#include "win/appcore.h"
 #include "win/launch.h"
+#include "win/settings_io.h"
 
 namespace orlimo {
 

@@ -3,7 +3,7 @@
 #include <wininet.h>
 
 #include "core/poller.h"
-#include "win/appcore.h"
+#include "win/settings_io.h"
 
 namespace orlimo {
 

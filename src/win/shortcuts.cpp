@@ -4,7 +4,6 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "win/app.h"
 #include "win/framework.h"
 
 namespace orlimo {
@@ -95,13 +94,13 @@ bool WriteShortcutStep(const ShortcutStep& step) {
     return ok;
 }
 
-void COrlimoApp::CreateAllShortcuts() {
+void CreateAllShortcuts(const Settings& settings) {
     // A step that could not be written is not announced, and the next steps
     // still run.
     for (const ShortcutStep& step : AllShortcutsPlan(settings)) WriteShortcutStep(step);
 }
 
-void COrlimoApp::CreatePortalShortcut(int csidl, int quick_launch) {
+void CreatePortalShortcut(const Settings& settings, int csidl, int quick_launch) {
     ShortcutFolder folder = quick_launch == 1        ? ShortcutFolder::QuickLaunch
                             : csidl == CSIDL_STARTMENU ? ShortcutFolder::StartMenu
                                                        : ShortcutFolder::DesktopDirectory;

@@ -26,4 +26,10 @@ void NotifyShellOfLink(LONG event, const std::wstring& link_path);
 // announced).
 bool WriteShortcutStep(const ShortcutStep& step);
 
+// Every shortcut of the plan for these settings, in its order.
+void CreateAllShortcuts(const Settings& settings);
+// The portal shortcut alone: in the Quick Launch folder when quick_launch
+// is 1, else in the start menu for CSIDL_STARTMENU, else on the desktop.
+void CreatePortalShortcut(const Settings& settings, int csidl, int quick_launch);
+
 }  // namespace orlimo

@@ -1,7 +1,7 @@
-// Settings file access on real files, and the autorun registry value.
+// Settings file access on real files.
 #include <gtest/gtest.h>
 
-#include "win/appcore.h"
+#include "win/settings_io.h"
 #include "win_test_util.h"
 
 using namespace orlimo;
@@ -179,62 +179,4 @@ TEST(WriteSettingsFile, FailedSaveLeavesOldFileByteForByte) {
         std::string path = MakeScratchFolder("gone") + "no\\such\\config.properties";
         EXPECT_FALSE(WriteSettingsFile(path, "new", 1, 1, 80, ""));
     }
-}
-
-// The autorun value lives in HKLM; the tests use their own value name so a
-// real registration is never touched.
-TEST(RunValue, SetReplacesAndDeleteReportsAbsence) {
-    const char* name = "orlimo-test-value";
-    DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name);  // start from nothing
-    EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 1) << "absent";
-    EXPECT_FALSE(RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, name));
-    EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name, kInstalledProgram), 0);
-    EXPECT_TRUE(RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, name)) << "an older, unquoted value counts";
-    EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name, kRunValueData), 0);
-
-    char data[MAX_PATH] = {};
-    DWORD size = sizeof(data), type = 0;
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
-    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    ASSERT_EQ(rc, ERROR_SUCCESS);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_STREQ(data, "\"c:\\Program Files\\orlimo\\orlimo.exe\"");
-    EXPECT_EQ(size, strlen(kRunValueData) + 1) << "stored with its terminating NUL";
-
-    EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 0) << "present";
-    EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, name), 1) << "gone again";
-}
-
-TEST(RunValue, MissingKeyIsNotCreated) {
-    const char* key = "Software\\orlimo-test-missing-key";
-    EXPECT_EQ(SetRunValue(HKEY_LOCAL_MACHINE, key, "v", "d"), 1);
-    EXPECT_EQ(DeleteRunValue(HKEY_LOCAL_MACHINE, key, "v"), 1);
-    HKEY h;
-    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h), ERROR_SUCCESS);
-}
-
-TEST(InstallSelf, InstallsOnceDecidedByTheMarker) {
-    std::string dir = MakeScratchFolder("install") + "target\\";
-    InstallSelf(dir);
-    EXPECT_TRUE(FileExists(dir + "lock.file"));
-    bool ok = false;
-    EXPECT_EQ(ReadFileBytes(dir + "lock.file", &ok), "");
-    EXPECT_TRUE(ok);
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    EXPECT_TRUE(ReadFileBytes(dir + "orlimo.exe") == ReadFileBytes(self)) << "the running program is copied";
-    char data[MAX_PATH * 2] = {};
-    DWORD size = sizeof(data);
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
-    RegQueryValueExA(key, kRunValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    EXPECT_EQ(std::string(data), "\"" + dir + "orlimo.exe\"") << "quoted: the path holds blanks";
-    // With the marker present nothing is copied again.
-    DeleteFileA((dir + "orlimo.exe").c_str());
-    InstallSelf(dir);
-    EXPECT_FALSE(FileExists(dir + "orlimo.exe"));
-    DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName);
 }

@@ -120,6 +120,42 @@ TEST(ShortcutLinks, WithoutComNothingIsWritten) {
     EXPECT_FALSE(FileExists(path));
 }
 
+// The single shortcut commands: each writes the portal shortcut, with the
+// login address of the settings given, into its own folder and nowhere else.
+TEST(ShortcutCommands, EachWritesThePortalShortcutIntoItsOwnFolder) {
+    ComScope com;
+    Settings settings;
+    settings.server = "cmd.test";
+    settings.server_port = 8081;
+    const std::wstring quick = ShortcutFolderPath(ShortcutFolder::QuickLaunch);
+    ASSERT_FALSE(quick.empty());
+    SHCreateDirectoryExW(nullptr, quick.c_str(), nullptr);  // not every profile has one
+    struct Command {
+        const char* name;
+        int csidl, quick_launch;
+        ShortcutFolder folder;
+    } const kCommands[] = {
+        {"desktop", CSIDL_DESKTOPDIRECTORY, 0, ShortcutFolder::DesktopDirectory},
+        {"start menu", CSIDL_STARTMENU, 0, ShortcutFolder::StartMenu},
+        {"quick launch", CSIDL_APPDATA, 1, ShortcutFolder::QuickLaunch},
+    };
+    auto link_in = [](ShortcutFolder f) {
+        return WideToAnsi(ShortcutFolderPath(f) + Utf8ToWide(kPortalLinkName));
+    };
+    for (const Command& c : kCommands) {
+        SCOPED_TRACE(c.name);
+        for (const Command& other : kCommands) DeleteFileA(link_in(other.folder).c_str());
+        CreatePortalShortcut(settings, c.csidl, c.quick_launch);
+        for (const Command& other : kCommands)
+            EXPECT_EQ(FileExists(link_in(other.folder)), other.folder == c.folder) << other.name;
+        LinkFields link = ReadLink(link_in(c.folder));
+        ASSERT_TRUE(link.loaded);
+        EXPECT_EQ(link.path, L"C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE");
+        EXPECT_EQ(link.arguments, L"http://cmd.test:8081/velsa/login.jsp");
+        DeleteFileA(link_in(c.folder).c_str());
+    }
+}
+
 TEST(ShortcutFolders, SpecialFoldersResolveToExistingFolders) {
     ComScope com;
     for (ShortcutFolder f : {ShortcutFolder::Desktop, ShortcutFolder::DesktopDirectory,

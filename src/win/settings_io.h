@@ -1,21 +1,18 @@
-// Settings file access, self-installation and the autorun value.
+// The settings file: which one a user's start reads, reading it, and
+// writing it (with a fallback for a file the user may not replace).
 #pragma once
-#include <windows.h>
-
 #include <string>
 
 #include "core/settings.h"
+#include "win/self_install.h"
 
 namespace orlimo {
 
-// "c:\Program Files\orlimo\" (with the trailing backslash).
-extern const char install_folder[];
-extern const char kRunKeyPath[];
-extern const char kRunValueName[];
-extern const char kInstalledProgram[];  // install_folder + "orlimo.exe"
-// The Run value's data: kInstalledProgram in quotes, so that Windows does
-// not try "c:\Program.exe" first (the path holds a blank).
-extern const char kRunValueData[];
+// The shared file's name; a per-user file is the user's name, a dot and this.
+extern const char kSettingsName[];
+
+// Whether the file can be opened for reading now.
+bool CanOpenForReading(const std::string& path);
 
 // The logged-on user's name, "111" when it cannot be read.
 std::string GetLogonUserName();
@@ -38,12 +35,6 @@ bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList*
 // ReadSettingsFile, with the message box when the file cannot be opened.
 void LoadSettings(const std::string& path, Settings* settings, BookmarkList* bookmarks);
 
-// Replaces the file at path with data: writes a temporary file beside it,
-// flushes it and moves it over the target. On failure the target is left
-// as it was and the temporary file removed; a read-only target is not
-// replaced.
-bool ReplaceFileAtomically(const std::string& path, const std::string& data);
-
 // Writes the five-line file through ReplaceFileAtomically.
 bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
                        int32_t interval_time, int32_t server_port, const std::string& bookmark);
@@ -56,14 +47,5 @@ bool WriteSettingsFile(const std::string& path, const std::string& server, int32
 std::string SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
                          int32_t interval_time, int32_t server_port, const std::string& bookmark,
                          const std::string& user_folder = UserSettingsFolder());
-
-// 0 when the value was written / deleted, 1 otherwise.
-int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data);
-int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name);
-// Whether the value exists, whatever its data.
-bool RunValuePresent(HKEY root, const char* key_path, const char* value_name);
-
-// One-time installation into folder, decided by folder + "lock.file".
-void InstallSelf(const std::string& folder = install_folder);
 
 }  // namespace orlimo
