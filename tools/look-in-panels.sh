@@ -17,6 +17,7 @@
 #   1-icon.png      the icon in the tray, the portal answering plainly
 #   2-tooltip.png   the pointer resting on the icon
 #   3-menu.png      the tray menu, opened with a right click
+#   3-pages-a/b.png its submenus of portal pages, 3-shortcuts.png 设置快捷方式
 #   4-favorites.png its favorites submenu (收藏夹)
 #   5-has-a/b.png   the portal says "has": two blink phases and the prompt
 #   6-fault.png     the portal is down: the failure icon and its tooltip
@@ -210,7 +211,14 @@ menu_down() {
 }
 menu_down 0
 shot 3-menu.png
-menu_key Down Down Down Down Down Down Down Right
+# The portal pages' submenus and the shortcuts' (items 1, 2 and 8).
+menu_key Down Right
+shot 3-pages-a.png
+menu_key Left Down Right
+shot 3-pages-b.png
+menu_key Left Down Down Down Down Down Down Right
+shot 3-shortcuts.png
+menu_key Left Up Right
 sleep 1
 shot 4-favorites.png
 menu_key Return  # the first favorite
