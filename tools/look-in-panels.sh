@@ -123,7 +123,7 @@ shot 0-panel.png >/dev/null || die "no screenshot"
 # -- portal ----------------------------------------------------------------
 setsid python3 "$ROOT/tools/portal.py" --port 0 --log "$RUN/portal.log" >"$RUN/portal.port" 2>"$RUN/portal.err" </dev/null &
 PORTAL_PID=$!
-PIDS+=($PORTAL_PID)
+PIDS+=("$PORTAL_PID")
 PORT=$(first_line "$RUN/portal.port") || die "the portal did not start: $(cat "$RUN/portal.err")"
 reply() {
   python3 - "$PORT" "$1" <<'EOF'
@@ -262,4 +262,3 @@ for _ in $(seq 50); do kill -0 "$ORLIMO_PID" 2>/dev/null || break; sleep 0.2; do
 if kill -0 "$ORLIMO_PID" 2>/dev/null; then say "the program did not end after 退出"; else say "the program ended after 退出"; fi
 say "the browser got:"
 sed 's/^/  /' "$ORLIMO_BROWSER_LOG"
-sleep "${LOOK_HOLD:-0}" & wait $!
