@@ -16,6 +16,7 @@
 #
 #   1-icon.png      the icon in the tray, the portal answering plainly
 #   2-tooltip.png   the pointer resting on the icon
+#   2-left-click.png, 2-middle-click.png  after those clicks
 #   3-menu.png      the tray menu, opened with a right click
 #   3-pages-a/b.png its submenus of portal pages, 3-shortcuts.png 设置快捷方式
 #   4-favorites.png its favorites submenu (收藏夹)
@@ -209,6 +210,14 @@ menu_down() {
   local i
   for ((i = 0; i < $1; i++)); do menu_key Down; done
 }
+# A left click: the menu on Windows, the login page on Linux. A middle
+# click: the about box on Linux.
+xdotool mousemove "$X" "$Y" click 1 sleep 1.5
+shot 2-left-click.png
+menu_key Escape
+xdotool mousemove "$X" "$Y" click 2 sleep 1.5
+shot 2-middle-click.png
+xdotool key Escape sleep 0.5
 menu_down 0
 shot 3-menu.png
 # The portal pages' submenus and the shortcuts' (items 1, 2 and 8).
