@@ -45,7 +45,8 @@ PIDS=() WINE_RUN=""
 cleanup() {
   trap - EXIT INT TERM
   local i
-  [ -n "$WINE_RUN" ] && orlimo_prefix_stop "$WINE_RUN"
+  # The prefix (0.6 GB or more) goes; its logs stay.
+  [ -n "$WINE_RUN" ] && orlimo_prefix_stop "$WINE_RUN" && rm -rf "$WINE_RUN/prefix"
   for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[$i]}" 2>/dev/null; done
   wait 2>/dev/null
 }
