@@ -56,22 +56,13 @@ say "building the linux preset"
   >"$DEMO/build.log" 2>&1 || { tail -30 "$DEMO/build.log" >&2; die "build failed (log: $DEMO/build.log)"; }
 PROGRAM=$ROOT/build/linux/orlimo
 
-PIDS=()
+. "$ROOT/tools/background.sh"
 cleanup() {
   trap - EXIT INT TERM
-  local i
-  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[$i]}" 2>/dev/null; done
-  wait 2>/dev/null
+  stop_background
 }
 trap cleanup EXIT
 trap 'echo; say "stopping"; cleanup; exit 0' INT TERM
-
-# Waits until the file $1 has a line; prints it.
-first_line() {
-  local _
-  for _ in $(seq 100); do [ -s "$1" ] && head -n1 "$1" && return 0; sleep 0.1; done
-  return 1
-}
 
 # -- display, session bus, tray -------------------------------------------
 PRIVATE=0

@@ -41,23 +41,17 @@ BOOKMARK=${LOOK_BOOKMARK:-Mail|http://mail.example.com/}
 say() { printf 'look: %s\n' "$*"; }
 die() { printf 'look: %s\n' "$*" >&2; exit 1; }
 
-PIDS=() WINE_RUN=""
+. "$ROOT/tools/background.sh"
+WINE_RUN=""
 cleanup() {
   trap - EXIT INT TERM
-  local i
   # The prefix (0.6 GB or more) goes; its logs stay.
   [ -n "$WINE_RUN" ] && orlimo_prefix_stop "$WINE_RUN" && rm -rf "$WINE_RUN/prefix"
-  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[$i]}" 2>/dev/null; done
-  wait 2>/dev/null
+  stop_background
 }
 trap cleanup EXIT
 trap 'cleanup; exit 1' INT TERM
 
-first_line() {
-  local _
-  for _ in $(seq 150); do [ -s "$1" ] && head -n1 "$1" && return 0; sleep 0.1; done
-  return 1
-}
 shot() { timeout 20 import -window root "$OUT/$1" && say "$OUT/$1"; }
 
 rm -rf "$RUN"
