@@ -8,9 +8,9 @@ import os
 import harness
 from harness import ProgramTest, cmake_cache, wait_dialog, wait_no_dialog
 
-_spec = importlib.util.spec_from_file_location("rc_texts", harness.TOOLS / "rc_texts.py")
-rc_texts = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(rc_texts)
+_found = importlib.util.spec_from_file_location("rc_texts", harness.TOOLS / "rc_texts.py")
+rc_texts = importlib.util.module_from_spec(_found)
+_found.loader.exec_module(rc_texts)
 RC = rc_texts.parse(harness.ROOT / "res" / "orlimo.rc", harness.ROOT / "res" / "resource.h")
 
 FAVORITE_IDS = [32781, 32782, 32792, 32793, 32794, 32795, 32796, 32797, 32798, 32799,
