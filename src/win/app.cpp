@@ -32,7 +32,7 @@ BOOL COrlimoApp::InitInstance() {
 
     HRESULT hr = CoInitialize(nullptr);
     if (hr != S_OK) AppMessageBox(IDS_COM_FAILED);
-    CreateAllShortcuts();
+    CreateAllShortcuts(settings);
     return TRUE;
 }
 
@@ -89,10 +89,10 @@ void COrlimoApp::OnAppExit() {
 
 void COrlimoApp::OnShortcut(Command which) {
     switch (which) {
-    case Command::ShortcutDesktop: CreatePortalShortcut(CSIDL_DESKTOPDIRECTORY, 0); break;
-    case Command::ShortcutStartMenu: CreatePortalShortcut(CSIDL_STARTMENU, 0); break;
-    case Command::ShortcutQuickLaunch: CreatePortalShortcut(CSIDL_APPDATA, 1); break;
-    default: CreateAllShortcuts(); break;
+    case Command::ShortcutDesktop: CreatePortalShortcut(settings, CSIDL_DESKTOPDIRECTORY, 0); break;
+    case Command::ShortcutStartMenu: CreatePortalShortcut(settings, CSIDL_STARTMENU, 0); break;
+    case Command::ShortcutQuickLaunch: CreatePortalShortcut(settings, CSIDL_APPDATA, 1); break;
+    default: CreateAllShortcuts(settings); break;
     }
 }
 

@@ -8,7 +8,6 @@
 
 #include "core/settings.h"
 #include "win/framework.h"
-#include "win/shortcuts.h"
 
 namespace orlimo {
 
@@ -29,11 +28,6 @@ public:
 
     void OpenUrl(const std::string& url) override;
 
-    // Shortcuts, for the settings in force
-    void CreateAllShortcuts() { orlimo::CreateAllShortcuts(settings); }
-    void CreatePortalShortcut(int csidl, int quick_launch) {
-        orlimo::CreatePortalShortcut(settings, csidl, quick_launch);
-    }
 
     Settings settings;
     BookmarkList bookmark_entries;
