@@ -41,7 +41,13 @@ if [ ${#need[@]} -gt 0 ]; then
   done
   # Others may run apt on this machine at the same time: wait for its lock.
   apt=(apt-get -o DPkg::Lock::Timeout=900)
-  $SUDO "${apt[@]}" update -qq
+  # A mirror in the middle of a sync fails one index now and then ("File has
+  # unexpected size"); try again, then go on with the indexes that came.
+  for try in 1 2 3; do
+    $SUDO "${apt[@]}" update -qq && break
+    echo "setup: apt-get update failed (try $try of 3)" >&2
+    [ "$try" -lt 3 ] && sleep 20
+  done
   DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq --no-install-recommends "${need[@]}"
 fi
 

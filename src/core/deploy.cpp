@@ -54,7 +54,7 @@ DeployResult DeploySettings(const std::optional<std::string>& existing, const De
         result.error = DeployError::BadServer;
     } else if (!given.port.empty() && !WholeNumber(given.port, 1, kMaxPort, &v)) {
         result.error = DeployError::BadPort;
-    } else if (!given.interval.empty() && !WholeNumber(given.interval, 0, kMaxInterval, &v)) {
+    } else if (!given.interval.empty() && !WholeNumber(given.interval, kMinInterval, kMaxInterval, &v)) {
         result.error = DeployError::BadInterval;
     } else if (!given.user_id.empty() && !WholeNumber(given.user_id, INT32_MIN, INT32_MAX, &v)) {
         result.error = DeployError::BadUserId;
@@ -65,7 +65,7 @@ DeployResult DeploySettings(const std::optional<std::string>& existing, const De
 
     if (!given.server.empty()) s.server = given.server;
     if (WholeNumber(given.port, 1, kMaxPort, &v)) s.server_port = static_cast<int32_t>(v);
-    if (WholeNumber(given.interval, 0, kMaxInterval, &v)) s.interval_time = static_cast<int32_t>(v);
+    if (WholeNumber(given.interval, kMinInterval, kMaxInterval, &v)) s.interval_time = static_cast<int32_t>(v);
     if (WholeNumber(given.user_id, INT32_MIN, INT32_MAX, &v)) s.user_id = static_cast<int32_t>(v);
     if (!given.bookmarks.empty()) s.bookmark = given.bookmarks;
     if (existing && !given.AnyGiven()) return result;  // kept byte for byte

@@ -17,7 +17,10 @@ enum class DeployError { None, BadServer, BadPort, BadInterval, BadUserId, BadBo
 
 // The limits of the values; the port and the interval as whole numbers.
 constexpr long kMaxPort = 65535;
-constexpr long kMaxInterval = 1440;  // minutes: one day
+// Minutes: at least one (0 would poll every second, a fleet's load on the
+// portal from one typing slip), at most a day.
+constexpr long kMinInterval = 1;
+constexpr long kMaxInterval = 1440;
 
 struct DeployResult {
     DeployError error = DeployError::None;
@@ -32,8 +35,8 @@ struct DeployResult {
 // Refused, with the first fault: a server (a host, or "https://" and a
 // host) whose host holds blanks, control characters or "/ \ ? #", or that
 // ends up empty; a port that is not a
-// whole number from 1 to kMaxPort; an interval that is not one from 0 to
-// kMaxInterval; a user id that is not a 32-bit whole number; favorites with
+// whole number from 1 to kMaxPort; an interval that is not one from
+// kMinInterval to kMaxInterval; a user id that is not a 32-bit whole number; favorites with
 // control characters (a line end would break the file).
 DeployResult DeploySettings(const std::optional<std::string>& existing, const DeployValues& given);
 

@@ -158,7 +158,9 @@ FavoriteView FavoriteUpdate(int n, const BookmarkList& bookmarks) {
 std::optional<std::string> FavoriteTarget(int n, const BookmarkList& bookmarks) {
     if (n < 1 || n > kFavoriteCount) return std::nullopt;
     const std::string url = TrimBlanks(bookmarks.GetBookmarkUrl(n));
-    if (url.find("http://") != std::string::npos || url.find(kTlsPrefix) != std::string::npos) return url;
+    // A web address only: one that merely holds "http://" behind another
+    // scheme (another program's protocol) would start that program.
+    if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, kTlsPrefix) == 0) return url;
     if (n == 1) return std::string(kDefaultFavoriteUrl);
     return std::nullopt;
 }

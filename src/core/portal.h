@@ -71,8 +71,8 @@ struct FavoriteView {
 FavoriteView FavoriteUpdate(int n, const BookmarkList& bookmarks);
 
 // The address that choosing favorite n opens, or nothing: its address
-// without leading and trailing blanks, when that holds "http://" or
-// "https://".
+// without leading and trailing blanks, when that begins with "http://" or
+// "https://" (entry 1 falls back to the default address).
 std::optional<std::string> FavoriteTarget(int n, const BookmarkList& bookmarks);
 
 }  // namespace orlimo

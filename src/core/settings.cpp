@@ -128,6 +128,16 @@ void ApplySettingsLine(const std::string& line, Settings* settings, BookmarkList
     }
 }
 
+bool HasUtf8Mark(const std::string& text) { return text.compare(0, 3, kUtf8Mark) == 0; }
+
+void SettingsReader::Apply() {
+    // Only the file's first line can begin with the mark.
+    if (first_line_ && HasUtf8Mark(line_)) line_.erase(0, 3);
+    first_line_ = false;
+    ApplySettingsLine(line_, settings_, bookmarks_);
+    line_.clear();
+}
+
 void SettingsReader::Feed(const char* data, size_t size) {
     const char* p = data;
     const char* end = data + size;
@@ -139,22 +149,44 @@ void SettingsReader::Feed(const char* data, size_t size) {
         }
         line_.append(p, lf);
         if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-        ApplySettingsLine(line_, settings_, bookmarks_);
-        line_.clear();
+        Apply();
         p = lf + 1;
     }
 }
 
 void SettingsReader::Finish() {
     // Not ended by a LF: a CR here is not a line end and stays.
-    if (!line_.empty()) ApplySettingsLine(line_, settings_, bookmarks_);
-    line_.clear();
+    if (!line_.empty()) Apply();
 }
 
 void ApplySettingsText(const std::string& text, Settings* settings, BookmarkList* bookmarks) {
     SettingsReader reader(settings, bookmarks);
     reader.Feed(text.data(), text.size());
     reader.Finish();
+}
+
+bool SameSettings(const Settings& a, const Settings& b) {
+    return a.server == b.server && a.user_id == b.user_id && a.interval_time == b.interval_time &&
+           a.server_port == b.server_port && a.bookmark == b.bookmark;
+}
+
+std::optional<Settings> SharedSettingsValues(const std::string& text) {
+    Settings s;
+    s.server.clear();
+    BookmarkList unused;
+    ApplySettingsText(text, &s, &unused);
+    if (s.server.empty()) return std::nullopt;
+    return s;
+}
+
+Settings FollowShared(const Settings& user, const Settings& base, const Settings& shared) {
+    Settings out = user;
+    if (user.server == base.server) out.server = shared.server;
+    if (user.user_id == base.user_id) out.user_id = shared.user_id;
+    if (user.interval_time == base.interval_time) out.interval_time = shared.interval_time;
+    if (user.server_port == base.server_port) out.server_port = shared.server_port;
+    if (user.bookmark == base.bookmark) out.bookmark = shared.bookmark;
+    return out;
 }
 
 std::string FormatSettingsFile(const std::string& server, int32_t user_id, int32_t interval_time,

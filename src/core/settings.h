@@ -3,6 +3,7 @@
 // system's ANSI code page; nothing here converts it.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,13 +44,19 @@ private:
     std::vector<std::string> entries_;
 };
 
+// The byte-order mark that an editor's "UTF-8" writes before the text.
+// The reader skips it; which encoding the rest is in is the front end's
+// business (text stays bytes here).
+inline const char kUtf8Mark[] = "\xEF\xBB\xBF";
+bool HasUtf8Mark(const std::string& text);
+
 // Applies one line of the settings file (without its line end).
 void ApplySettingsLine(const std::string& line, Settings* settings, BookmarkList* bookmarks);
 
-// Reads a settings file's bytes as they come, in chunks of any size: lines
-// end at LF, a CR before the LF is dropped, a last line without a line end
-// counts (a CR at its end stays), NUL bytes are kept as ordinary bytes of
-// their line. Each line is applied when it is complete, so memory stays at
+// Reads a settings file's bytes as they come, in chunks of any size: a
+// UTF-8 byte-order mark at the very start is skipped, lines end at LF, a CR
+// before the LF is dropped, a last line without a line end counts (a CR at
+// its end stays), NUL bytes are kept as ordinary bytes of their line. Each line is applied when it is complete, so memory stays at
 // the longest line.
 class SettingsReader {
 public:
@@ -59,13 +66,36 @@ public:
     void Finish();
 
 private:
+    void Apply();
     Settings* settings_;
     BookmarkList* bookmarks_;
     std::string line_;
+    bool first_line_ = true;
 };
 
 // The whole file's bytes at once, through SettingsReader.
 void ApplySettingsText(const std::string& text, Settings* settings, BookmarkList* bookmarks);
+
+// ---- the shared file and a user's own values ----
+//
+// A user's file starts as a copy of the shared file. Later changes of the
+// shared file reach the user for every value the user has not set: the
+// front ends keep, beside the user's file, a copy of the shared file as the
+// user's values were last brought in line with it (the base), and a value
+// of the user's that equals the base's is not the user's own.
+
+bool SameSettings(const Settings& a, const Settings& b);
+
+// The values of a shared settings file, when it is one: it holds a
+// "server=" line with a value (else it is empty, garbage, or in an encoding
+// such as UTF-16 that this format cannot be read in, and it changes
+// nothing for anyone). Values it does not name are the defaults.
+std::optional<Settings> SharedSettingsValues(const std::string& text);
+
+// The values in force for a user whose own file holds `user`: each of the
+// five that equals `base`'s follows `shared`; every other one is the
+// user's own and stays.
+Settings FollowShared(const Settings& user, const Settings& base, const Settings& shared);
 
 // The five-line file the writer produces, with CR LF line ends, from the
 // given values and the bookmark text.

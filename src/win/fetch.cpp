@@ -26,13 +26,29 @@ bool WorkerAlive() {
     return false;
 }
 
-// The reason last written to the log (0: none since the last good poll).
-DWORD g_logged_error = 0;
+// The reason last written to the log (empty: none since the last good poll).
+std::string g_logged_reason;
 
-// Writes "time address: error N text" to the log when the reason changed.
-void LogFailure(const std::string& url, DWORD error) {
-    if (error == g_logged_error) return;
-    g_logged_error = error;
+// WinINet's error as the log says it: "error N text".
+std::string ErrorReason(DWORD error) {
+    char text[256] = {};
+    // WinINet's own words for its codes (certificate errors among them).
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                        GetModuleHandleA("wininet.dll"), error, 0, text, sizeof(text), nullptr))
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                       sizeof(text), nullptr);
+    char line[320];
+    wsprintfA(line, "error %lu %s", error, text);
+    return line;
+}
+
+// Writes "time address: reason" to the log when the reason changed.
+void LogFailure(const std::string& url, std::string reason) {
+    for (char& c : reason)
+        if (c == '\r' || c == '\n') c = ' ';
+    while (!reason.empty() && reason.back() == ' ') reason.pop_back();
+    if (reason == g_logged_reason) return;
+    g_logged_reason = reason;
     const std::string folder = UserSettingsFolder();
     if (folder.empty()) return;
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -45,25 +61,33 @@ void LogFailure(const std::string& url, DWORD error) {
                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return;
     }
-    char text[256] = {};
-    // WinINet's own words for its codes (certificate errors among them).
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-                        GetModuleHandleA("wininet.dll"), error, 0, text, sizeof(text), nullptr))
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                       sizeof(text), nullptr);
-    for (char& c : text)
-        if (c == '\r' || c == '\n') c = ' ';
     SYSTEMTIME t;
     GetLocalTime(&t);
-    char line[1024];
-    const int n = wsprintfA(line, "%04u-%02u-%02u %02u:%02u:%02u %.700s: error %lu %s\r\n", t.wYear, t.wMonth,
-                            t.wDay, t.wHour, t.wMinute, t.wSecond, url.c_str(), error, text);
+    char line[1100];
+    const int n = wsprintfA(line, "%04u-%02u-%02u %02u:%02u:%02u %.700s: %.300s\r\n", t.wYear, t.wMonth,
+                            t.wDay, t.wHour, t.wMinute, t.wSecond, url.c_str(), reason.c_str());
     DWORD written = 0;
     if (n > 0) WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
     CloseHandle(h);
 }
 
 const char kHttps[] = "https://";
+
+// The reply's status when it is not a success (outside 200-299), as the log
+// says it: "HTTP status N text"; empty for a success. An error page (the
+// portal's maintenance page, a proxy's 502) is no reply to the query.
+std::string FailedStatus(HINTERNET request) {
+    DWORD status = 0, size = sizeof(status);
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return "HTTP status unknown";
+    if (status >= 200 && status <= 299) return std::string();
+    char text[128] = {};
+    size = sizeof(text) - 1;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr)) text[0] = '\0';
+    char reason[200];
+    wsprintfA(reason, "HTTP status %lu %.100s", status, text);
+    return reason;
+}
 
 // Where a redirect reply (301, 302, 303, 307, 308 with a Location) leads,
 // made absolute against url; empty for any other reply.
@@ -184,12 +208,21 @@ DWORD WINAPI FetchWorker(LPVOID param) {
             if (error) break;
             url = next;
         }
+        // The final reply's status: anything but a success is a failure.
+        std::string reason;
+        if (request) reason = FailedStatus(request);
+        if (!reason.empty()) {
+            EnterCriticalSection(&st->lock);
+            if (st->request) InternetCloseHandle(st->request);
+            st->request = request = nullptr;
+            LeaveCriticalSection(&st->lock);
+        }
         EnterCriticalSection(&st->lock);
         st->opened = request != nullptr;
         LeaveCriticalSection(&st->lock);
         // No error of WinINet's: the deadline closed the handles.
-        if (!request) LogFailure(st->url, error ? error : ERROR_INTERNET_TIMEOUT);
-        else g_logged_error = 0;
+        if (!request) LogFailure(st->url, !reason.empty() ? reason : ErrorReason(error ? error : ERROR_INTERNET_TIMEOUT));
+        else g_logged_reason.clear();
 
         if (request) {
             char buffer[8192];

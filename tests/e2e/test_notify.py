@@ -172,10 +172,26 @@ class PollingTest(GroupTestCase):
             self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) >= seen + 3, 20))
             self.assertEqual(env.tray_tips(), [TIP_NORMAL], body)
             self.assertFalse(self.wait_dialog(MESSAGE_PROMPT, 1), body)
-        env.portal.set_default("status", status=500, body="internal error: socket\r\n")
-        self.assertTrue(env.wait_tip(TIP_NET_FAULT, 15))
-        env.portal.set_default("status", status=404, body="not found\r\n")
-        self.assertTrue(env.wait_tip(TIP_NORMAL, 15))
+        env.portal.set_default("update")
+
+    def test_7_error_pages_are_failures_whatever_they_say(self):
+        env = self.env
+        log = env.prefix.host_path(r"c:\users\%s\AppData\Roaming\orlimo\orlimo.log" % env.user())
+        # A maintenance page and a removed page whose English holds "has",
+        # and a proxy's page with no mark at all: none is a reply.
+        for status, body in ((503, "The service has been stopped\r\n"),
+                             (404, "The page has been removed\r\n"),
+                             (502, "Bad gateway\r\n")):
+            env.portal.set_default("status", status=status, body=body)
+            self.assertTrue(env.wait_tip(TIP_NET_FAULT, 15), status)
+            seen = len(env.portal.requests(NOTIFY))
+            self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) >= seen + 2, 20))
+            self.assertEqual(env.tray_tips(), [TIP_NET_FAULT], status)
+            self.assertFalse(self.wait_dialog(MESSAGE_PROMPT, 0.5), status)
+            self.assertTrue(wait_until(lambda: b"HTTP status %d" % status in log.read_bytes(), 10), status)
+            # The next plain reply puts the normal icon back.
+            env.portal.set_default("text", body="0\r\n")
+            self.assertTrue(env.wait_tip(TIP_NORMAL, 15), status)
         env.portal.set_default("update")
 
 

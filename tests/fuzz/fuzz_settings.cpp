@@ -51,11 +51,12 @@ Loaded Prefilled() {
     return l;
 }
 
-// The file split into lines the plain way: at each LF, a CR before it
-// dropped; a non-empty rest without LF is a line as it stands.
+// The file split into lines the plain way: a UTF-8 mark at its start
+// dropped, then at each LF, a CR before it dropped; a non-empty rest
+// without LF is a line as it stands.
 std::vector<std::string> PlainLines(const std::string& text) {
     std::vector<std::string> lines;
-    size_t start = 0;
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     for (;;) {
         const size_t lf = text.find('\n', start);
         if (lf == std::string::npos) {
@@ -175,7 +176,7 @@ void CheckDeploy(const std::optional<std::string>& existing, const std::vector<s
     FUZZ_CHECK(got.user_id == (given.user_id.empty() ? base.settings.user_id : AtoiRule(given.user_id)));
     if (!given.port.empty()) FUZZ_CHECK(got.server_port >= 1 && got.server_port <= kMaxPort);
     if (!given.interval.empty())
-        FUZZ_CHECK(got.interval_time >= 0 && got.interval_time <= kMaxInterval);
+        FUZZ_CHECK(got.interval_time >= kMinInterval && got.interval_time <= kMaxInterval);
     // A host, alone or after "https://" (then not empty).
     const bool tls = given.server.compare(0, 8, "https://") == 0;
     const std::string host = tls ? given.server.substr(8) : given.server;

@@ -59,6 +59,7 @@ TEST(DeploySettings, RefusesWhatTheFileCannotTake) {
         {"negative port", {"", "-80", "", "", ""}, DeployError::BadPort},
         {"interval over a day", {"", "", "1441", "", ""}, DeployError::BadInterval},
         {"negative interval", {"", "", "-1", "", ""}, DeployError::BadInterval},
+        {"a poll every second", {"", "", "0", "", ""}, DeployError::BadInterval},
         {"user id past 32 bits", {"", "", "", "2147483648", ""}, DeployError::BadUserId},
         {"user id of letters", {"", "", "", "abc", ""}, DeployError::BadUserId},
         {"line end in favorites", {"", "", "", "", "A|http://a/\r\nserver=evil"}, DeployError::BadBookmarks},
@@ -70,8 +71,8 @@ TEST(DeploySettings, RefusesWhatTheFileCannotTake) {
         EXPECT_FALSE(r.file.has_value());
     }
     // Limits that pass.
-    DeployValues edge{"10.0.0.1", "65535", "0", "-2147483648", ""};
-    EXPECT_EQ(DeploySettings(std::nullopt, edge).file, File("10.0.0.1", INT32_MIN, 0, 65535, ""));
+    DeployValues edge{"10.0.0.1", "65535", "1", "-2147483648", ""};
+    EXPECT_EQ(DeploySettings(std::nullopt, edge).file, File("10.0.0.1", INT32_MIN, 1, 65535, ""));
     // A server that ends up empty: nothing to poll.
     DeployValues port{"", "81", "", "", ""};
     EXPECT_EQ(DeploySettings(std::string("server=\r\n"), port).error, DeployError::BadServer);

@@ -272,7 +272,10 @@ TEST(Favorites, CaptionAndAddressRulesByPlace) {
         {"Up|HTTP://H/", 4, View::EnabledCaption, "Up", kNone},
         {"Up|HTTP://H/", 1, View::Caption, "Up", kDefault},
         {"Up|HTTP://H/", 2, View::Caption, "Up", kNone},
-        {"Src|view-source:http://h/", 5, View::EnabledCaption, "Src", "view-source:http://h/"},
+        // Another scheme that only holds a web address later opens nothing.
+        {"Src|view-source:http://h/", 5, View::EnabledCaption, "Src", kNone},
+        {"Find|search-ms:query=x&crumb=location:http://h/", 1, View::Caption, "Find", kDefault},
+        {"Go|xhttp://h/", 4, View::EnabledCaption, "Go", kNone},
         {"|http://h/v", 3, View::Disabled, "", "http://h/v"},  // disabled, so never chosen
         {"|http://h/v", 1, View::Default1, "", "http://h/v"},
         {"|http://h/v", 2, View::Unchanged, "", "http://h/v"},

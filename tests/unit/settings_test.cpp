@@ -155,6 +155,23 @@ TEST(SettingsRead, NulBytesAreOrdinaryAndTrailingCrWithoutLfStays) {
     EXPECT_EQ(l.bookmarks.GetBookmarkEntry(2), "z\r");
 }
 
+TEST(SettingsRead, AnEditorsUtf8MarkIsSkippedAtTheStartOnly) {
+    const std::string text = "\xEF\xBB\xBFserver=a\r\n\xEF\xBB\xBFuser_id=5\r\nserver_port=81";
+    const Loaded l = Load(text);
+    EXPECT_EQ(l.settings.server, "a");
+    EXPECT_EQ(l.settings.user_id, 0);  // a mark inside the file is part of its key
+    EXPECT_EQ(l.settings.server_port, 81);
+    // The same, fed a byte at a time (the mark split over chunks).
+    Loaded bytewise;
+    SettingsReader reader(&bytewise.settings, &bytewise.bookmarks);
+    for (char c : text) reader.Feed(&c, 1);
+    reader.Finish();
+    EXPECT_EQ(bytewise.settings.server, "a");
+    EXPECT_EQ(bytewise.settings.server_port, 81);
+    // Half a mark is no mark.
+    EXPECT_EQ(Load("\xEF\xBBserver=a").settings.server, ORLIMO_DEFAULT_SERVER);
+}
+
 // ---- bookmarks ----
 
 std::vector<std::string> Split(const std::string& value) {
@@ -254,6 +271,45 @@ TEST(FormatSettingsFile, RoundTripKeepsTheBookmarkText) {
                                      l.settings.bookmark),
                   file);
     }
+}
+
+// ---- the shared file and a user's own values ----
+
+TEST(FollowShared, ValuesTheUserNeverChangedFollowTheSharedFile) {
+    Settings base;  // what the shared file said when the user's copy was made
+    base.server = "a.example";
+    base.user_id = 0;
+    base.bookmark = "A|http://a/";
+    Settings user = base;
+    user.user_id = 42;        // set in the settings dialog
+    user.interval_time = 5;   // edited by hand
+    Settings shared = base;   // the administrator moves the portal
+    shared.server = "https://b.example";
+    shared.server_port = 8443;
+    shared.user_id = 7;
+    shared.interval_time = 2;
+    shared.bookmark = "B|http://b/";
+    const Settings got = FollowShared(user, base, shared);
+    EXPECT_EQ(got.server, "https://b.example");
+    EXPECT_EQ(got.server_port, 8443);
+    EXPECT_EQ(got.bookmark, "B|http://b/");
+    EXPECT_EQ(got.user_id, 42);
+    EXPECT_EQ(got.interval_time, 5);
+    // Nothing changed in the shared file: the user's values as they are.
+    EXPECT_TRUE(SameSettings(FollowShared(user, base, base), user));
+}
+
+TEST(FollowShared, OnlyAFileWithAServerCountsAsShared) {
+    const std::optional<Settings> s = SharedSettingsValues("\xEF\xBB\xBFserver=b\r\nserver_port=81\r\n");
+    ASSERT_TRUE(s.has_value());
+    EXPECT_EQ(s->server, "b");
+    EXPECT_EQ(s->server_port, 81);
+    EXPECT_EQ(s->interval_time, 1);  // not named: the default
+    const std::string garbage[] = {
+        "", "server=\r\n", "user_id=3\r\n", std::string(512, '\0'),
+        // UTF-16, as Notepad's "Unicode" saves it.
+        "\xFF\xFEs\0e\0r\0v\0e\0r\0=\0b\0\r\0\n\0"s};
+    for (const std::string& text : garbage) EXPECT_FALSE(SharedSettingsValues(text).has_value());
 }
 
 }  // namespace

@@ -125,8 +125,11 @@ TEST(FetchUrlText, ReturnsBodyLinesWithCrLfAndSendsTheAgentName) {
         {"no final line end", 200, "x\nhas", "x\r\nhas\r\n"},
         {"empty body", 200, "", ""},
         {"150 lines", 200, many, first100},
-        {"404 page", 404, "not found\n", "not found\r\n"},
-        {"500 page", 500, "oops has\n", "oops has\r\n"},
+        {"204 success", 204, "", ""},
+        // An error page is no reply, whatever its text holds.
+        {"404 page", 404, "The page has been removed\n", orlimo::kNoSocket},
+        {"503 page", 503, "The service has been stopped\n", orlimo::kNoSocket},
+        {"a proxy's 502", 502, "Bad gateway\n", orlimo::kNoSocket},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
