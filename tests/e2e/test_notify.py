@@ -188,7 +188,8 @@ class PollingTest(GroupTestCase):
             self.assertTrue(wait_until(lambda: len(env.portal.requests(NOTIFY)) >= seen + 2, 20))
             self.assertEqual(env.tray_tips(), [TIP_NET_FAULT], status)
             self.assertFalse(self.wait_dialog(MESSAGE_PROMPT, 0.5), status)
-            self.assertTrue(wait_until(lambda: b"HTTP status %d" % status in log.read_bytes(), 10), status)
+            self.assertTrue(wait_until(lambda: log.exists() and b"HTTP status %d" % status in log.read_bytes(), 10),
+                            status)
             # The next plain reply puts the normal icon back.
             env.portal.set_default("text", body="0\r\n")
             self.assertTrue(env.wait_tip(TIP_NORMAL, 15), status)
