@@ -19,10 +19,46 @@ namespace orlimo {
 COrlimoApp::COrlimoApp() = default;
 COrlimoApp::~COrlimoApp() = default;
 
+namespace {
+
+// One orlimo per session: a second start (from the applications menu, a
+// restored session, a hand-installed program whose Run value sits beside
+// the package's) ends before it touches anything. The name lives in the
+// session's own namespace, so each Remote Desktop or fast-user-switching
+// session has its own orlimo. The handle is held until the process ends.
+bool FirstInSession() {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\orlimo.notifier");
+    const DWORD error = GetLastError();
+    // Refused: an elevated orlimo of this session holds it.
+    if (!mutex) return error != ERROR_ACCESS_DENIED;
+    if (error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    return true;
+}
+
+// Restart Manager (an installer replacing the program while it runs) starts
+// it again once it has closed it. Not after a crash or a hang, nor after a
+// reboot, where the Run value starts it at logon. (Vista and later.)
+void RegisterForRestart() {
+    using Register = HRESULT(WINAPI*)(PCWSTR, DWORD);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto reg = kernel ? reinterpret_cast<Register>(GetProcAddress(kernel, "RegisterApplicationRestart")) : nullptr;
+    const DWORD kNoCrash = 1, kNoHang = 2, kNoReboot = 8;
+    if (reg) reg(nullptr, kNoCrash | kNoHang | kNoReboot);
+}
+
+}  // namespace
+
 BOOL COrlimoApp::InitInstance() {
+    if (!FirstInSession()) return FALSE;
+    RegisterForRestart();
     autorun_flag = 1;
     InstallSelf();
-    LoadSettings(ResolveSettingsPath(), &settings, &bookmark_entries);
+    std::string path = ResolveSettingsPath();
+    if (LoadSettings(path, &settings, &bookmark_entries, &settings_form))
+        FollowSharedSettings(&path, &settings, &bookmark_entries, &settings_form);
 
     frame_ = std::make_unique<CMainFrame>(*this);
     if (!frame_->Create()) return FALSE;

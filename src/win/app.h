@@ -8,6 +8,7 @@
 
 #include "core/settings.h"
 #include "win/framework.h"
+#include "win/settings_io.h"
 
 namespace orlimo {
 
@@ -31,6 +32,8 @@ public:
 
     Settings settings;
     BookmarkList bookmark_entries;
+    // How the settings file read at start is written, for the dialog's Save.
+    SettingsForm settings_form;
     int32_t autorun_flag = 0;
 
 private:

@@ -116,7 +116,9 @@ void CConfigDlg::OnOK() {
     s.user_id = user_id;
     s.server = server;
     s.server_port = server_port;
-    const std::string saved = SaveSettings(path, server, user_id, interval_time, server_port, s.bookmark);
+    // Written back as the file was read (ANSI, or UTF-8 with its mark).
+    const std::string saved = SaveSettings(path, server, user_id, interval_time, server_port, s.bookmark,
+                                           UserSettingsFolder(), app_.settings_form);
     if (!saved.empty()) path = saved;
     EndDialog(IDOK);
 }

@@ -112,6 +112,18 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
         DestroyWindow(hwnd_);
         return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;  // nothing is ever left unsaved
+    case WM_ENDSESSION:
+        // Logoff, shutdown, or Restart Manager closing the program for an
+        // installer: the icon goes and the process ends at once, whatever is
+        // open (a dialog, a prompt, the menu, a poll). Settings are saved
+        // when the user saves them; nothing here is waiting to be written.
+        if (wp) {
+            Shell_NotifyIconW(NIM_DELETE, &m_nid);
+            TerminateProcess(GetCurrentProcess(), 0);
+        }
+        return 0;
     default:
         if (msg == kTrayCallbackMessage) {
             switch (lp) {
@@ -148,22 +160,32 @@ int CMainFrame::OnCreate() {
     m_nid.uCallbackMessage = kTrayCallbackMessage;
     lstrcpynW(m_nid.szTip, LoadStr(IDS_TIP_NORMAL).c_str(), ARRAYSIZE(m_nid.szTip));
     m_nid.uID = kTrayIconId;
-    NotifyWithIcon(NIM_ADD, kIconNormal);
+    last_icon_ = kIconNormal;
+    AddTrayIcon();
     return 0;
 }
 
-void CMainFrame::NotifyWithIcon(DWORD message, int icon_id) {
+bool CMainFrame::NotifyWithIcon(DWORD message, int icon_id) {
     last_icon_ = icon_id;
     m_nid.hIcon = LoadTrayIcon(icon_id);
-    Shell_NotifyIconW(message, &m_nid);
+    const bool done = Shell_NotifyIconW(message, &m_nid) != FALSE;
     // The shell keeps its own copy of the icon.
     if (m_nid.hIcon) DestroyIcon(m_nid.hIcon);
     m_nid.hIcon = nullptr;
+    return done;
 }
 
 void CMainFrame::AddTrayIcon() {
-    // m_nid keeps the last tooltip; show the icon that went with it.
-    NotifyWithIcon(NIM_ADD, last_icon_);
+    // m_nid keeps the last tooltip; show the icon that went with it. A shell
+    // that does not answer yet (Explorer busy at logon) is asked again.
+    if (!NotifyWithIcon(NIM_ADD, last_icon_)) SetTimer(hwnd_, kTrayRetryTimerId, kTrayRetryMs, nullptr);
+}
+
+void CMainFrame::RetryTrayIcon() {
+    // An add that timed out may still have been made: then the icon is there
+    // and takes the picture and tooltip of now.
+    if (NotifyWithIcon(NIM_MODIFY, last_icon_) || NotifyWithIcon(NIM_ADD, last_icon_))
+        KillTimer(hwnd_, kTrayRetryTimerId);
 }
 
 void CMainFrame::OnDestroy() {
@@ -172,6 +194,7 @@ void CMainFrame::OnDestroy() {
     // without it, and a late result is not acted on.
     poller_.Stop();
     KillTimer(hwnd_, kFetchDeadlineTimerId);
+    KillTimer(hwnd_, kTrayRetryTimerId);
     fetcher_.Finish();
     Shell_NotifyIconW(NIM_DELETE, &m_nid);
     poller_.StopBlinking();
@@ -179,6 +202,10 @@ void CMainFrame::OnDestroy() {
 }
 
 void CMainFrame::OnTimer(UINT_PTR id) {
+    if (id == kTrayRetryTimerId) {
+        RetryTrayIcon();
+        return;
+    }
     if (id == kFetchDeadlineTimerId) {
         // No answer in time: the fetch ends now with what it has.
         KillTimer(hwnd_, kFetchDeadlineTimerId);
@@ -199,7 +226,8 @@ void CMainFrame::OnFetchDone(unsigned number) {
 int CMainFrame::SetTrayIcon(int icon_id, const std::wstring& tip) {
     lstrcpynW(m_nid.szTip, tip.c_str(), ARRAYSIZE(m_nid.szTip));
     m_nid.uID = kTrayIconId;
-    NotifyWithIcon(NIM_MODIFY, icon_id);
+    // No icon to change (the shell lost it or never took it): added again.
+    if (!NotifyWithIcon(NIM_MODIFY, icon_id)) SetTimer(hwnd_, kTrayRetryTimerId, kTrayRetryMs, nullptr);
     return 0;
 }
 

@@ -21,6 +21,9 @@ constexpr UINT kFetchDoneMessage = WM_APP + 1;
 // The frame's own timer for the fetch deadline (any other id than the
 // poller's two still reaches the poller, which reports it).
 constexpr UINT_PTR kFetchDeadlineTimerId = 0x4F52;
+// The frame's timer that adds the tray icon again while the shell refuses it.
+constexpr UINT_PTR kTrayRetryTimerId = 0x4F53;
+constexpr UINT kTrayRetryMs = 3000;
 inline const wchar_t kFrameClassName[] = L"OrlimoMainFrame";
 
 class CMainFrame : public PollerHost {
@@ -52,7 +55,8 @@ private:
     void OnTimer(UINT_PTR id);
     void OnFetchDone(unsigned number);
     void AddTrayIcon();
-    void NotifyWithIcon(DWORD message, int icon_id);
+    void RetryTrayIcon();
+    bool NotifyWithIcon(DWORD message, int icon_id);
     void PopupTrayMenu();
     void UpdateMenuItems(HMENU menu, bool recurse);
 

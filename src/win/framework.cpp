@@ -38,16 +38,19 @@ static std::wstring ToWide(UINT code_page, const std::string& text) {
 std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); }
 std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
 
-std::string WideToAnsi(const std::wstring& text) {
+static std::string FromWide(UINT code_page, const std::wstring& text) {
     if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+    int n = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                 nullptr, nullptr);
     if (n <= 0) return std::string();
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+    WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
                         nullptr);
     return out;
 }
+
+std::string WideToAnsi(const std::wstring& text) { return FromWide(CP_ACP, text); }
+std::string WideToUtf8(const std::wstring& text) { return FromWide(CP_UTF8, text); }
 
 int AppMessageBox(const std::wstring& text, UINT type) {
     std::wstring title = LoadStr(IDS_APP_TITLE);

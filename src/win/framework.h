@@ -20,6 +20,7 @@ std::wstring LoadStr(UINT id);
 std::wstring AnsiToWide(const std::string& text);
 std::string WideToAnsi(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
 
 // A modal message box with the application's title ("orlimo").
 int AppMessageBox(const std::wstring& text, UINT type = MB_OK);

@@ -62,23 +62,136 @@ std::string ResolveSettingsPath(const std::string& folder, const std::string& us
     return kSettingsName;
 }
 
-bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList* bookmarks) {
+const char kSharedRecordSuffix[] = ".shared";
+const char kEarlierSharedName[] = "config.properties.previous";
+
+namespace {
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
-    // The file's bytes go to the core's reader as they come.
-    SettingsReader reader(settings, bookmarks);
+    bytes->clear();
     std::vector<char> buffer(64 * 1024);
     DWORD got = 0;
     while (ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
-        reader.Feed(buffer.data(), got);
+        bytes->append(buffer.data(), got);
     CloseHandle(h);
-    reader.Finish();
     return true;
 }
 
-void LoadSettings(const std::string& path, Settings* settings, BookmarkList* bookmarks) {
-    if (!ReadSettingsFile(path, settings, bookmarks)) AppMessageBox(IDS_NO_SETTINGS_FILE);
+std::string AnsiToUtf8(const std::string& text) { return WideToUtf8(AnsiToWide(text)); }
+
+Settings ValuesOf(const std::string& text) {
+    Settings s;
+    BookmarkList unused;
+    ApplySettingsText(text, &s, &unused);
+    return s;
+}
+
+// A settings file's values and how it is written; false when unreadable.
+bool ReadForm(const std::string& path, std::string* bytes, std::string* text, SettingsForm* form) {
+    if (!ReadFileBytes(path, bytes)) return false;
+    *text = SettingsText(*bytes, &form->encoding);
+    form->read = ValuesOf(*text);
+    form->written = form->encoding == FileEncoding::Utf8 ? ValuesOf(*bytes) : form->read;
+    return true;
+}
+
+std::string OwnFile(const std::string& user_folder) {
+    return user_folder.empty() ? std::string() : user_folder + GetLogonUserName() + "." + kSettingsName;
+}
+
+}  // namespace
+
+std::string SettingsText(const std::string& bytes, FileEncoding* encoding) {
+    if (!HasUtf8Mark(bytes)) {
+        *encoding = FileEncoding::Ansi;
+        return bytes;
+    }
+    *encoding = FileEncoding::Utf8;
+    // UTF-8 never uses a LF inside a character, so lines stay as they were;
+    // a character the code page lacks becomes its default character.
+    return WideToAnsi(Utf8ToWide(bytes.substr(3)));
+}
+
+std::string EncodeSettingsFile(const Settings& values, const SettingsForm& form, const SettingsForm* also) {
+    if (form.encoding == FileEncoding::Ansi)
+        return FormatSettingsFile(values.server, values.user_id, values.interval_time, values.server_port,
+                                  values.bookmark);
+    // As a UTF-8 file held it, when one did; else converted.
+    auto as_written = [&](std::string Settings::*field) {
+        for (const SettingsForm* f : {&form, also})
+            if (f && f->encoding == FileEncoding::Utf8 && f->read.*field == values.*field) return f->written.*field;
+        return AnsiToUtf8(values.*field);
+    };
+    return kUtf8Mark + FormatSettingsFile(as_written(&Settings::server), values.user_id, values.interval_time,
+                                          values.server_port, as_written(&Settings::bookmark));
+}
+
+bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList* bookmarks,
+                      SettingsForm* form) {
+    std::string bytes, text;
+    SettingsForm read_form;
+    if (!ReadForm(path, &bytes, &text, &read_form)) return false;
+    ApplySettingsText(text, settings, bookmarks);
+    if (form) *form = read_form;
+    return true;
+}
+
+bool LoadSettings(const std::string& path, Settings* settings, BookmarkList* bookmarks, SettingsForm* form) {
+    if (ReadSettingsFile(path, settings, bookmarks, form)) return true;
+    AppMessageBox(IDS_NO_SETTINGS_FILE);
+    return false;
+}
+
+void FollowSharedSettings(std::string* path, Settings* settings, BookmarkList* bookmarks, SettingsForm* form,
+                          const std::string& folder, const std::string& user_folder) {
+    const std::string shared_path = folder + kSettingsName;
+    if (*path == shared_path || *path == kSettingsName) return;
+    std::string shared_bytes, shared_text;
+    SettingsForm shared_form;
+    if (!ReadForm(shared_path, &shared_bytes, &shared_text, &shared_form)) return;
+    const std::optional<Settings> shared = SharedSettingsValues(shared_text);
+    if (!shared) return;  // garbage, or not a settings file: nothing changes
+
+    // What the shared file said when the user's values were last brought in
+    // line with it; for a copy made before records, the earlier shared file
+    // the package kept. Neither: every value is the user's own.
+    const std::string record = *path + kSharedRecordSuffix;
+    std::string record_bytes, bytes, text;
+    SettingsForm unused;
+    std::optional<Settings> base;
+    if (ReadForm(record, &record_bytes, &text, &unused)) base = SharedSettingsValues(text);
+    else record_bytes.clear();
+    if (!base && ReadForm(folder + kEarlierSharedName, &bytes, &text, &unused)) base = SharedSettingsValues(text);
+
+    const Settings merged = base ? FollowShared(*settings, *base, *shared) : *settings;
+    const bool changed = !SameSettings(merged, *settings);
+    if (!changed && record_bytes == shared_bytes) return;
+    const std::string file = EncodeSettingsFile(merged, *form, &shared_form);
+    auto write_both = [&](const std::string& target, bool with_file) {
+        return (!with_file || ReplaceFileAtomically(target, file)) &&
+               ReplaceFileAtomically(target + kSharedRecordSuffix, shared_bytes);
+    };
+    if (!write_both(*path, changed)) {
+        const std::string own = OwnFile(user_folder);
+        if (own.empty() || own == *path) return;  // in force for this run only
+        CreateDirectoryA(user_folder.c_str(), nullptr);
+        if (!write_both(own, true)) return;
+        *path = own;
+    }
+    if (changed) {
+        // In force from now on, as if read from the file.
+        settings->server = merged.server;
+        settings->user_id = merged.user_id;
+        settings->interval_time = merged.interval_time;
+        settings->server_port = merged.server_port;
+        settings->bookmark = merged.bookmark;
+        bookmarks->SplitBookmarks(merged.bookmark);
+        form->read = merged;
+        form->written = form->encoding == FileEncoding::Utf8 ? ValuesOf(file) : merged;
+    }
 }
 
 bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
@@ -88,12 +201,23 @@ bool WriteSettingsFile(const std::string& path, const std::string& server, int32
 
 std::string SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
                          int32_t interval_time, int32_t server_port, const std::string& bookmark,
-                         const std::string& user_folder) {
-    if (WriteSettingsFile(path, server, user_id, interval_time, server_port, bookmark)) return path;
-    const std::string own = user_folder.empty() ? std::string() : user_folder + GetLogonUserName() + "." + kSettingsName;
+                         const std::string& user_folder, const SettingsForm& form) {
+    Settings values;
+    values.server = server;
+    values.user_id = user_id;
+    values.interval_time = interval_time;
+    values.server_port = server_port;
+    values.bookmark = bookmark;
+    const std::string bytes = EncodeSettingsFile(values, form);
+    if (ReplaceFileAtomically(path, bytes)) return path;
+    const std::string own = OwnFile(user_folder);
     if (!own.empty() && own != path) {
         CreateDirectoryA(user_folder.c_str(), nullptr);
-        if (WriteSettingsFile(own, server, user_id, interval_time, server_port, bookmark)) return own;
+        if (ReplaceFileAtomically(own, bytes)) {
+            // The record of the shared file goes with the user's values.
+            CopyFileA((path + kSharedRecordSuffix).c_str(), (own + kSharedRecordSuffix).c_str(), FALSE);
+            return own;
+        }
     }
     AppMessageBox(IDS_SAVE_FAILED);
     return std::string();

@@ -145,6 +145,7 @@ class PortalPagesPort80Test(NavigationChecks):
 
 
 CANARY = r"c:\canary"
+PROTOCOL_RECORD = r"c:\protocol-started.txt"
 HOSTILE = [
     # (caption, address, launched)
     ("and", r"http://127.0.0.1/a&echo pwned>c:\canary1.txt", True),
@@ -164,7 +165,7 @@ class FavoritesTest(NavigationChecks):
         ("企业门户", "http://127.0.0.1/velsa/index.jsp"),     # 1 http
         ("安全站点", "https://secure.example/"),               # 2 https
         ("", "http://127.0.0.1/no-caption/"),                  # 3 empty caption
-        ("Big Caption With Spaces", "ftp://x/http://127.0.0.1/behind"),  # 4 http:// later
+        ("Big Caption With Spaces", "orlimoproto:x?http://127.0.0.1/behind"),  # 4 http:// later
         ("大写", "HTTP://127.0.0.1/upper/"),                   # 5 upper case
     ] + [(c, a) for c, a, _ in HOSTILE] + [                     # 6 to 12
         ("Mail", "  http://127.0.0.1/mail/ "),                 # 13 blanks around
@@ -173,6 +174,15 @@ class FavoritesTest(NavigationChecks):
     @classmethod
     def setUpGroup(cls):
         env = cls.env
+        # Another program's protocol, as installers register them: its
+        # command writes down what it was handed.
+        key = r"HKLM\Software\Classes\orlimoproto"
+        for args in ((key, "/ve", "/d", "URL:orlimo test protocol"), (key, "/v", "URL Protocol", "/d", ""),
+                     (key + r"\shell\open\command", "/ve", "/d",
+                      r'c:\windows\system32\cmd.exe /c echo %1> ' + PROTOCOL_RECORD)):
+            rc, o, e = env.prefix.wine("reg", "add", *args, "/f")
+            if rc != 0:
+                raise harness.HarnessError("reg add %s: %s" % (args, (o + e).decode(errors="replace")))
         folder = env.launch_folder(config=env.config(interval_time=60, bookmark=cls.BOOKMARKS))
         cls.prog = env.launch(folder)
 
@@ -192,8 +202,13 @@ class FavoritesTest(NavigationChecks):
         self.assertEqual(self.choose(ids[1]), ["https://secure.example/"])
         # Disabled in the menu, but its address is valid: the command opens it.
         self.assertEqual(self.choose(ids[2]), ["http://127.0.0.1/no-caption/"])
-        behind = self.reference("ftp://x/http://127.0.0.1/behind")
-        self.assertEqual(self.choose(ids[3]), behind)
+        # Another scheme that holds "http://" only later opens nothing (the
+        # shell would start that scheme's program), as the stand-in proves it
+        # would have: handed to the shell itself, the protocol's command runs.
+        self.assertEqual(self.choose(ids[3], expect_launch=False, settle=3.0), [])
+        self.assertFalse(self.env.prefix.exists(PROTOCOL_RECORD))
+        self.env.driver.try_call("shell-open", "orlimoproto:x?http://127.0.0.1/behind")
+        self.assertTrue(harness.wait_until(lambda: self.env.prefix.exists(PROTOCOL_RECORD), 15))
         self.assertEqual(self.choose(ids[4], expect_launch=False), [])
 
     def test_3_hostile_favorites_reach_the_browser_unchanged_and_run_nothing(self):

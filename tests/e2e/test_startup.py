@@ -277,7 +277,8 @@ class ExitTest(StartupChecks):
 
 class SecondStartTest(StartupChecks):
     """A start with lock.file present copies nothing and does not touch the
-    registry, even when the Run value was deleted meanwhile."""
+    registry, even when the Run value was deleted meanwhile; the port that
+    the administrator changed in the shared file since reaches the user."""
 
     @classmethod
     def setUpGroup(cls):
@@ -306,8 +307,10 @@ class SecondStartTest(StartupChecks):
     def test_shared_settings_not_copied_again(self):
         self.assertEqual(self.env.prefix.read_file(INSTALL_DIR + r"\config.properties"), self.shared_config)
 
-    def test_per_user_settings_left_alone(self):
-        self.assertEqual(self.env.prefix.read_file(self.env.user_config_path()), self.user_config)
+    def test_per_user_settings_follow_the_shared_file(self):
+        self.assertEqual(self.env.prefix.read_file(self.env.user_config_path()),
+                         self.user_config.replace(b"server_port=%d" % self.env.portal.port, b"server_port=1")
+                         + b"bookmark=\r\n")
 
     def test_run_value_not_written_again(self):
         self.assertIsNone(self.env.prefix.reg_query(RUN_KEY, "orlimo"))
@@ -320,9 +323,9 @@ class SecondStartTest(StartupChecks):
         self.assertEqual([i["checked"] for i in autorun], [True])
 
     def test_per_user_settings_in_force(self):
-        # The per-user file of the first start (portal port, user 3) is read,
-        # not the new launch folder's file nor the changed shared one.
-        self.assert_login_page(login_address("127.0.0.1", self.env.portal.port))
+        # The per-user file of the first start is read, not the new launch
+        # folder's file, with the shared file's new port.
+        self.assert_login_page(login_address("127.0.0.1", 1))
 
 
 class NoSettingsTest(StartupChecks):

@@ -49,6 +49,10 @@
 //                             taskbar that restarted has forgotten it
 //   taskbar-created           broadcast "TaskbarCreated", as a new taskbar does
 //   shell-open ADDRESS        ShellExecuteW "open" of ADDRESS
+//   busy-shell MS             for MS, a shell tray window (Shell_TrayWnd)
+//                             in front of the real one that refuses every
+//                             icon, as an Explorer that is not ready yet at
+//                             logon; prints when it is gone
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -824,6 +828,30 @@ int Run(int argc, wchar_t** argv) {
     UINT msg = RegisterWindowMessageW(L"TaskbarCreated");
     if (!msg || !PostMessageW(HWND_BROADCAST, msg, 0, 0)) return Fail(3, "broadcast failed");
     Print("{\"broadcast\":" + Num(msg) + "}");
+    return 0;
+  }
+  if (cmd == L"busy-shell") {
+    if (!ParseNum(arg(2), &a)) return Usage();
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+      if (m == WM_COPYDATA) return FALSE;  // Shell_NotifyIcon's request: refused
+      return DefWindowProcW(h, m, w, l);
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"Shell_TrayWnd";
+    if (!RegisterClassW(&wc)) return Fail(3, "RegisterClass failed");
+    HWND shell = CreateWindowExW(WS_EX_TOOLWINDOW, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                 nullptr, wc.hInstance, nullptr);
+    if (!shell) return Fail(3, "CreateWindow failed");
+    SetWindowPos(shell, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < static_cast<DWORD>(a)) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    DestroyWindow(shell);
+    Print("{\"gone\":true}");
     return 0;
   }
   if (cmd == L"shell-open") {

@@ -1,0 +1,210 @@
+"""The real orlimo.exe in a real session: a second start in the same
+session, a shell that does not take the icon yet at logon, the end of the
+session (logoff, or an installer's Restart Manager), a settings file saved
+by an editor, and an administrator's later change of the shared settings
+reaching the users' copies.
+"""
+
+import threading
+import time
+import unittest
+
+import harness
+from harness import GroupTestCase, INSTALL_DIR, TIP_NORMAL, wait_until
+
+NOTIFY = "/velsa/home/notifyMsg.jsp"
+CONFIG_DLG = "参数配置"
+IDC_USERID = 1002
+WM_QUERYENDSESSION, WM_ENDSESSION, ENDSESSION_CLOSEAPP = 0x11, 0x16, 1
+SHARED = INSTALL_DIR + r"\config.properties"
+EARLIER_SHARED = INSTALL_DIR + r"\config.properties.previous"
+
+
+class SessionChecks(GroupTestCase):
+    def polls(self, portal, count=2, timeout=20):
+        """The next count queries that reach portal."""
+        seen = len(portal.requests(NOTIFY))
+        wait_until(lambda: len(portal.requests(NOTIFY)) >= seen + count, timeout)
+        return [r["query"] for r in portal.requests(NOTIFY)[seen:]]
+
+    def desktop_link(self):
+        return r"c:\users\%s\Desktop\企业管理.lnk" % self.env.user()
+
+    def save_user_id(self, user_id):
+        env = self.env
+        env.driver.call("post-command", 32773)
+        self.assertTrue(env.wait_dialog(CONFIG_DLG, 10))
+        env.driver.call("set-text", CONFIG_DLG, IDC_USERID, str(user_id))
+        env.driver.call("click", CONFIG_DLG, 1)
+        self.assertTrue(env.wait_no_dialog(CONFIG_DLG, 10))
+
+    def restart(self, folder=None):
+        """Ends the group's program and starts it again, as the Run value does
+        at the next logon (from the install folder)."""
+        env = self.env
+        self.assertIsNotNone(env.exit(type(self).prog))
+        type(self).prog = env.launch(folder or env.prefix.host_path(INSTALL_DIR))
+
+
+class SecondStartTest(SessionChecks):
+    """One orlimo per session: a second start ends before it touches
+    anything."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        cls.prog = env.launch(env.launch_folder(config=env.config(user_id=3, interval_time=0)))
+
+    def test_second_start_ends_quietly_and_touches_nothing(self):
+        env = self.env
+        link = env.prefix.host_path(self.desktop_link())
+        self.assertTrue(link.exists())
+        link.unlink()
+        # Another folder, other settings, as a hand-installed copy would be.
+        second = env.launch(env.launch_folder("other", config=env.config(user_id=99, interval_time=0)),
+                            wait_tray=False)
+        self.assertEqual(second.wait_exit(20), 0)
+        self.assertEqual(len(env.driver.call("frame")), 1)
+        self.assertEqual(env.tray_tips(), [TIP_NORMAL])
+        self.assertFalse(link.exists(), "the second start wrote a shortcut")
+        self.assertEqual(set(self.polls(env.portal, 3)), {"usr_id=3&ver=1"})
+        self.assertTrue(self.prog.alive())
+
+
+class BusyShellTest(SessionChecks):
+    """At logon Explorer may not take the icon yet: the program asks again
+    until it does."""
+
+    def test_icon_arrives_once_the_shell_takes_it(self):
+        env = self.env
+        busy = {}
+        thread = threading.Thread(target=lambda: busy.update(r=env.driver.try_call("busy-shell", 6000, timeout=40)))
+        thread.start()
+        self.addCleanup(thread.join, 60)
+
+        def busy_shell_in_front():
+            shells = [w for w in env.driver.call("windows", "--all") if w["class"] == "Shell_TrayWnd"]
+            return len(shells) >= 2 and shells[0]["title"] == ""
+        self.assertTrue(wait_until(busy_shell_in_front, 15), "the refusing shell window did not appear")
+        prog = self.launch(env.launch_folder(config=env.config(interval_time=60)), wait_tray=False)
+        self.assertEqual(env.driver.try_call("wait-frame", 20000, timeout=40)[0], 0)
+        self.assertFalse(env.wait_tip(TIP_NORMAL, 2), "an icon while the shell refused it")
+        thread.join(60)
+        self.assertEqual(busy.get("r", (None,))[0], 0)
+        self.assertTrue(env.wait_tip(TIP_NORMAL, 15), "no icon after the shell came")
+        self.assertEqual(len(env.tray_icons()), 1)
+        self.assertTrue(prog.alive())
+
+
+class EndSessionTest(SessionChecks):
+    """Logoff, or Restart Manager closing the program for an installer: it
+    agrees and then ends at once, with a dialog open."""
+
+    def test_end_session_ends_the_program_with_a_dialog_open(self):
+        env = self.env
+        prog = self.launch(env.launch_folder(config=env.config(interval_time=0)))
+        env.driver.call("post-command", 32773)
+        self.assertTrue(env.wait_dialog(CONFIG_DLG, 10))
+        self.assertEqual(env.driver.call("send", WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP)["result"], 1)
+        self.assertTrue(prog.alive(), "asking is not telling")
+        env.driver.try_call("send", WM_ENDSESSION, 1, ENDSESSION_CLOSEAPP)
+        self.assertEqual(prog.wait_exit(10), 0)
+        self.assertTrue(env.wait_no_tray(10))
+        self.assertFalse(env.wait_dialog(CONFIG_DLG, 0.5))
+        self.assertFalse(prog.crashed())
+
+
+UTF8_CONFIG = ("\ufeffserver=127.0.0.1\r\nuser_id=12\r\ninterval_time=0\r\nserver_port=%d\r\n"
+               "bookmark=企业门户|http://127.0.0.1/a/=한글 메일|http://127.0.0.1/b/\r\n")
+
+
+class EditorSavedSettingsTest(SessionChecks):
+    """A settings file that an editor saved as UTF-8, with its mark: read as
+    written, and saved back the same way."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        cls.config = (UTF8_CONFIG % env.portal.port).encode("utf-8")
+        cls.prog = env.launch(env.launch_folder(config=cls.config))
+
+    def test_1_the_first_line_counts_and_captions_show_as_written(self):
+        env = self.env
+        self.assertEqual(set(self.polls(env.portal)), {"usr_id=12&ver=1"})
+        env.open_tray_menu()
+        try:
+            items = env.open_submenu("收藏夹")["menus"][0]["items"]
+        finally:
+            env.close_menus()
+        self.assertEqual(items[0]["text"], "企业门户")
+
+    def test_2_save_keeps_the_mark_and_every_character(self):
+        env = self.env
+        self.save_user_id(13)
+        self.assertEqual(set(self.polls(env.portal)), {"usr_id=13&ver=1"})
+        saved = env.prefix.read_file(env.user_config_path())
+        self.assertEqual(saved, self.config.replace(b"user_id=12", b"user_id=13"))
+
+
+class SharedSettingsFollowTest(SessionChecks):
+    """An administrator moves the portal in the shared file after the users
+    have their copies: each value a user never set follows it, the user's
+    own stay."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        cls.portals = {}
+        for name in "BC":
+            portal = harness.Portal(env.folder / ("portal-%s.log" % name))
+            cls.portals[name] = portal.start()
+        cls.prog = env.launch(env.launch_folder(config=env.config(user_id=5, interval_time=0)))
+
+    @classmethod
+    def tearDownClass(cls):
+        for portal in cls.portals.values():
+            portal.stop()
+        super().tearDownClass()
+
+    def write_shared(self, data):
+        self.env.prefix.host_path(SHARED).write_bytes(data)
+
+    def test_1_a_value_never_set_follows_the_shared_file(self):
+        env, b = self.env, self.portals["B"]
+        self.write_shared(env.config(server_port=b.port, user_id=5, interval_time=0))
+        self.restart()
+        self.assertEqual(set(self.polls(b)), {"usr_id=5&ver=1"})
+        self.assertIn(b"server_port=%d\r\n" % b.port, env.prefix.read_file(env.user_config_path()))
+
+    def test_2_a_value_the_user_saved_stays_theirs(self):
+        env, c = self.env, self.portals["C"]
+        self.save_user_id(77)
+        self.write_shared(env.config(server_port=c.port, user_id=9, interval_time=0))
+        self.restart()
+        self.assertEqual(set(self.polls(c)), {"usr_id=77&ver=1"})
+
+    def test_3_a_copy_made_before_records_follows_from_the_earlier_shared_file(self):
+        env, b = self.env, self.portals["B"]
+        earlier = env.config(server_port=self.portals["C"].port, user_id=9, interval_time=0)
+        user = env.prefix.host_path(env.user_config_path())
+        self.assertIsNotNone(env.exit(self.prog))
+        # As today's version left it: a copy with one value of the user's,
+        # no record; the package kept the shared file it replaced.
+        user.write_bytes(earlier.replace(b"user_id=9", b"user_id=66"))
+        env.prefix.host_path(env.user_config_path() + ".shared").unlink()
+        env.prefix.host_path(EARLIER_SHARED).write_bytes(earlier)
+        self.write_shared(env.config(server_port=b.port, user_id=9, interval_time=0))
+        type(self).prog = env.launch(env.prefix.host_path(INSTALL_DIR))
+        self.assertEqual(set(self.polls(b)), {"usr_id=66&ver=1"})
+
+    def test_4_a_shared_file_that_is_garbage_changes_nothing(self):
+        env, b = self.env, self.portals["B"]
+        before = env.prefix.read_file(env.user_config_path())
+        self.write_shared("server=127.0.0.1\r\n".encode("utf-16"))
+        self.restart()
+        self.assertEqual(set(self.polls(b)), {"usr_id=66&ver=1"})
+        self.assertEqual(env.prefix.read_file(env.user_config_path()), before)
+
+
+if __name__ == "__main__":
+    unittest.main()
