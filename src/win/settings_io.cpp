@@ -102,6 +102,15 @@ std::string OwnFile(const std::string& user_folder) {
     return user_folder.empty() ? std::string() : user_folder + GetLogonUserName() + "." + kSettingsName;
 }
 
+// A text value for a UTF-8 file: as a UTF-8 file that read it held it,
+// when one did; else converted.
+std::string AsWritten(const std::string& value, std::string Settings::*field, const SettingsForm& form,
+                      const SettingsForm* also) {
+    if (form.encoding == FileEncoding::Utf8 && form.read.*field == value) return form.written.*field;
+    if (also && also->encoding == FileEncoding::Utf8 && also->read.*field == value) return also->written.*field;
+    return AnsiToUtf8(value);
+}
+
 }  // namespace
 
 std::string SettingsText(const std::string& bytes, FileEncoding* encoding) {
@@ -119,14 +128,9 @@ std::string EncodeSettingsFile(const Settings& values, const SettingsForm& form,
     if (form.encoding == FileEncoding::Ansi)
         return FormatSettingsFile(values.server, values.user_id, values.interval_time, values.server_port,
                                   values.bookmark);
-    // As a UTF-8 file held it, when one did; else converted.
-    auto as_written = [&](std::string Settings::*field) {
-        for (const SettingsForm* f : {&form, also})
-            if (f && f->encoding == FileEncoding::Utf8 && f->read.*field == values.*field) return f->written.*field;
-        return AnsiToUtf8(values.*field);
-    };
-    return kUtf8Mark + FormatSettingsFile(as_written(&Settings::server), values.user_id, values.interval_time,
-                                          values.server_port, as_written(&Settings::bookmark));
+    return kUtf8Mark + FormatSettingsFile(AsWritten(values.server, &Settings::server, form, also), values.user_id,
+                                          values.interval_time, values.server_port,
+                                          AsWritten(values.bookmark, &Settings::bookmark, form, also));
 }
 
 bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList* bookmarks,
@@ -183,11 +187,7 @@ void FollowSharedSettings(std::string* path, Settings* settings, BookmarkList* b
     }
     if (changed) {
         // In force from now on, as if read from the file.
-        settings->server = merged.server;
-        settings->user_id = merged.user_id;
-        settings->interval_time = merged.interval_time;
-        settings->server_port = merged.server_port;
-        settings->bookmark = merged.bookmark;
+        *settings = merged;
         bookmarks->SplitBookmarks(merged.bookmark);
         form->read = merged;
         form->written = form->encoding == FileEncoding::Utf8 ? ValuesOf(file) : merged;

@@ -310,6 +310,18 @@ class StandardUserTest(DesktopChecks):
         self.assertEqual((self.install / "config.properties").read_bytes(), self.shared)
         self.assertNotIn("%s.config.properties" % self.user, os.listdir(self.install))
 
+    def test_4_an_administrators_new_port_reaches_him_and_his_user_id_stays(self):
+        env = self.env
+        moved = harness.Portal(env.folder / "portal-moved.log").start()
+        self.addCleanup(moved.stop)
+        (self.install / "config.properties").write_bytes(self.shared.replace(
+            b"server_port=%d" % env.portal.port, b"server_port=%d" % moved.port))
+        self.assertIsNotNone(env.exit(self.prog))
+        type(self).prog = env.launch(self.install)
+        self.assertTrue(wait_until(lambda: len(moved.requests(NOTIFY)) >= 2, 20))
+        self.assertEqual({r["query"] for r in moved.requests(NOTIFY)}, {"usr_id=77&ver=1"})
+        self.assertIn(b"server_port=%d\r\n" % moved.port, self.own_file())
+
 
 class ElevatedLeftoverTest(DesktopChecks):
     """A standard user whose per-user file lies in the install folder, left

@@ -83,6 +83,33 @@ TEST(SaveSettings, RefusedFileFallsBackToTheUsersOwn) {
     SetFileAttributesA(refused.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// The user's values follow the shared file where the user never set them;
+// where the record cannot be kept beside the user's file (a folder of its
+// name stands for an install folder the user may not write in), both go to
+// the user's own folder, which is in force from then on.
+TEST(FollowSharedSettings, RecordRefusedBesideTheFileMovesToTheUsersOwnFolder) {
+    const std::string dir = MakeScratchFolder("follow");
+    const std::string own = MakeScratchFolder("appdata") + "orlimo\\";
+    std::string path = dir + PerUserName();
+    ASSERT_TRUE(WriteFileBytes(dir + "config.properties.previous", "server=a\r\nuser_id=5\r\n"));
+    ASSERT_TRUE(WriteFileBytes(path, "server=a\r\nuser_id=42\r\n"));  // user_id the user's own
+    const std::string shared = "server=b\r\nuser_id=7\r\nserver_port=81\r\n";
+    ASSERT_TRUE(WriteFileBytes(dir + "config.properties", shared));
+    ASSERT_TRUE(CreateDirectoryA((path + ".shared").c_str(), nullptr));
+    Settings s;
+    BookmarkList b;
+    SettingsForm form;
+    ASSERT_TRUE(ReadSettingsFile(path, &s, &b, &form));
+    FollowSharedSettings(&path, &s, &b, &form, dir, own);
+    EXPECT_EQ(path, own + PerUserName());
+    EXPECT_EQ(s.server, "b");
+    EXPECT_EQ(s.server_port, 81);
+    EXPECT_EQ(s.user_id, 42);
+    EXPECT_EQ(ReadFileBytes(path), "server=b\r\nuser_id=42\r\ninterval_time=1\r\nserver_port=81\r\nbookmark=\r\n");
+    EXPECT_EQ(ReadFileBytes(path + ".shared"), shared);
+    EXPECT_EQ(ResolveSettingsPath(dir, own), path);
+}
+
 TEST(ResolveSettingsPath, BareNameWhenNoFileExists) {
     std::string dir = MakeScratchFolder("resolve");
     EXPECT_EQ(ResolveSettingsPath(dir), "config.properties");

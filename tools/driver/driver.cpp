@@ -522,6 +522,12 @@ int Usage() {
   return 2;
 }
 
+// The window procedure of busy-shell's tray window.
+LRESULT CALLBACK RefusingShellProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_COPYDATA) return FALSE;  // Shell_NotifyIcon's request: refused
+  return DefWindowProcW(h, m, w, l);
+}
+
 int PostToFrame(UINT msg, WPARAM w, LPARAM l) {
   HWND f = Frame();
   if (!f) return Fail(1, "no OrlimoMainFrame window");
@@ -833,10 +839,7 @@ int Run(int argc, wchar_t** argv) {
   if (cmd == L"busy-shell") {
     if (!ParseNum(arg(2), &a)) return Usage();
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-      if (m == WM_COPYDATA) return FALSE;  // Shell_NotifyIcon's request: refused
-      return DefWindowProcW(h, m, w, l);
-    };
+    wc.lpfnWndProc = RefusingShellProc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"Shell_TrayWnd";
     if (!RegisterClassW(&wc)) return Fail(3, "RegisterClass failed");
