@@ -48,11 +48,32 @@ if [ ${#need[@]} -gt 0 ]; then
     echo "setup: apt-get update failed (try $try of 3)" >&2
     [ "$try" -lt 3 ] && sleep 20
   done
-  DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq --no-install-recommends "${need[@]}"
+  install() { DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq --no-install-recommends "$@"; }
+  if ! install "${need[@]}"; then
+    # Most often one architecture's index did not come (a mirror mid-sync):
+    # its packages cannot match the versions of the others. Everything else
+    # is installed, and each foreign set is tried on its own; the tiers that
+    # need a set that is missing say so (32-bit Wine: the i686 program runs
+    # in no prefix; arm64: linux-arm64 does not run).
+    base=() i386=() arm=()
+    for p in "${need[@]}"; do
+      case " wine32:i386 ${arm64[*]} " in
+        *" $p "*) case $p in *:i386) i386+=("$p") ;; *) arm+=("$p") ;; esac ;;
+        *) base+=("$p") ;;
+      esac
+    done
+    warn() { echo "setup: WARNING: could not install $*; the tiers that need them will not run" >&2; }
+    [ ${#base[@]} -eq 0 ] || install "${base[@]}"
+    [ ${#i386[@]} -eq 0 ] || install "${i386[@]}" || warn "${i386[*]}"
+    [ ${#arm[@]} -eq 0 ] || install "${arm[@]}" || warn "${arm[*]}"
+  fi
 fi
 
 if ! locale -a 2>/dev/null | grep -qiE '^zh_CN\.utf-?8$'; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
-echo "setup: all tools present"
+missing=()
+for p in "${pkgs[@]}"; do have "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -eq 0 ]; then echo "setup: all tools present"
+else echo "setup: done, without ${missing[*]}"; fi
