@@ -180,10 +180,12 @@ void FollowSharedSettings(std::string* path, Settings* settings, BookmarkList* b
     };
     if (!write_both(*path, changed)) {
         const std::string own = OwnFile(user_folder);
-        if (own.empty() || own == *path) return;  // in force for this run only
-        CreateDirectoryA(user_folder.c_str(), nullptr);
-        if (!write_both(own, true)) return;
-        *path = own;
+        if (!own.empty() && own != *path) {
+            CreateDirectoryA(user_folder.c_str(), nullptr);
+            if (write_both(own, true)) *path = own;
+        }
+        // Nothing could be kept: the values are in force for this run, and
+        // the next start tries again.
     }
     if (changed) {
         // In force from now on, as if read from the file.
