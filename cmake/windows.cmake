@@ -103,7 +103,8 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/src/setup/setup.rc PROPERTIES OB
 set_target_properties(orlimo-setup PROPERTIES PREFIX "")
 target_include_directories(orlimo-setup PRIVATE ${CMAKE_SOURCE_DIR}/src/setup)
 target_compile_options(orlimo-setup PRIVATE ${ORLIMO_WIN_FLAGS})
-target_link_libraries(orlimo-setup PRIVATE orlimo_win_base orlimo_core msi ole32 user32 advapi32)
+# No msi: msi.dll is no KnownDLL; the actions load it from the system folder.
+target_link_libraries(orlimo-setup PRIVATE orlimo_win_base orlimo_core ole32 user32 advapi32)
 target_link_options(orlimo-setup PRIVATE ${ORLIMO_STATIC_LINK} -Wl,--kill-at -s)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(ORLIMO_MSI_ARCH x64)

@@ -45,20 +45,59 @@
 #include "setup_resource.h"
 #include "win/atomic_file.h"
 #include "win/registry.h"
+#include "win/system_dll.h"
 
 namespace {
 
 HINSTANCE g_module = nullptr;
+
+// msi.dll, which is no KnownDLL, from the system folder (never imported;
+// see win/system_dll.h), bound when an action starts. The installer's
+// process has loaded it already; this DLL only must not take another one,
+// and it leaves the process's DLL search as it is.
+struct Msi {
+    HMODULE module = nullptr;
+    decltype(&::MsiGetPropertyW) MsiGetPropertyW = nullptr;
+    decltype(&::MsiSetPropertyW) MsiSetPropertyW = nullptr;
+    decltype(&::MsiCreateRecord) MsiCreateRecord = nullptr;
+    decltype(&::MsiRecordSetStringW) MsiRecordSetStringW = nullptr;
+    decltype(&::MsiProcessMessage) MsiProcessMessage = nullptr;
+    decltype(&::MsiCloseHandle) MsiCloseHandle = nullptr;
+    decltype(&::MsiEnumRelatedProductsW) MsiEnumRelatedProductsW = nullptr;
+};
+Msi g_msi;
+
+bool LoadMsi() {
+    if (g_msi.module) return true;
+    Msi msi;
+    msi.module = orlimo::LoadSystemDll(L"msi.dll");
+    if (!msi.module) return false;
+    bool ok = true;
+    auto bind = [&](const char* name, auto* entry) { ok = orlimo::BindEntry(msi.module, name, entry) && ok; };
+    bind("MsiGetPropertyW", &msi.MsiGetPropertyW);
+    bind("MsiSetPropertyW", &msi.MsiSetPropertyW);
+    bind("MsiCreateRecord", &msi.MsiCreateRecord);
+    bind("MsiRecordSetStringW", &msi.MsiRecordSetStringW);
+    bind("MsiProcessMessage", &msi.MsiProcessMessage);
+    bind("MsiCloseHandle", &msi.MsiCloseHandle);
+    bind("MsiEnumRelatedProductsW", &msi.MsiEnumRelatedProductsW);
+    if (!ok) {
+        FreeLibrary(msi.module);
+        return false;
+    }
+    g_msi = msi;
+    return true;
+}
 const wchar_t kSeparator = L'\x1f';
 const char kSettings[] = "config.properties";
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
     DWORD size = 0;
     wchar_t empty[1] = {L'\0'};
-    if (MsiGetPropertyW(install, name, empty, &size) != ERROR_MORE_DATA) return std::wstring();
+    if (g_msi.MsiGetPropertyW(install, name, empty, &size) != ERROR_MORE_DATA) return std::wstring();
     std::wstring value(size + 1, L'\0');
     size += 1;
-    if (MsiGetPropertyW(install, name, &value[0], &size) != ERROR_SUCCESS) return std::wstring();
+    if (g_msi.MsiGetPropertyW(install, name, &value[0], &size) != ERROR_SUCCESS) return std::wstring();
     value.resize(size);
     return value;
 }
@@ -72,13 +111,13 @@ std::wstring LoadText(UINT id) {
 // A line in the installer's log; with `error`, also a message box when the
 // installer has a user interface. The text is never read as formatted text.
 void Say(MSIHANDLE install, const std::wstring& text, bool error) {
-    MSIHANDLE record = MsiCreateRecord(1);
-    MsiRecordSetStringW(record, 0, L"[1]");
-    MsiRecordSetStringW(record, 1, text.c_str());
+    MSIHANDLE record = g_msi.MsiCreateRecord(1);
+    g_msi.MsiRecordSetStringW(record, 0, L"[1]");
+    g_msi.MsiRecordSetStringW(record, 1, text.c_str());
     const int kind = error ? static_cast<int>(INSTALLMESSAGE_ERROR) | MB_OK | MB_ICONERROR
                            : static_cast<int>(INSTALLMESSAGE_INFO);
-    MsiProcessMessage(install, static_cast<INSTALLMESSAGE>(kind), record);
-    MsiCloseHandle(record);
+    g_msi.MsiProcessMessage(install, static_cast<INSTALLMESSAGE>(kind), record);
+    g_msi.MsiCloseHandle(record);
 }
 
 // Text in the system's ANSI code page, as the settings file holds it; false
@@ -199,7 +238,7 @@ bool OtherProductInstalled(MSIHANDLE install) {
     const std::wstring upgrade_code = Property(install, L"UpgradeCode");
     const std::wstring self = Property(install, L"ProductCode");
     wchar_t product[39] = {};
-    for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
+    for (DWORD i = 0; g_msi.MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
         if (lstrcmpiW(product, self.c_str()) != 0) return true;
     return false;
 }
@@ -235,6 +274,7 @@ UINT Refuse(MSIHANDLE install, UINT message, const std::wstring& property, const
 }  // namespace
 
 extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const std::wstring folder = Property(install, L"OrlimoFolder");
     std::wstring data = folder + kSeparator + NewToken();
     const std::wstring remove = Property(install, L"REMOVE");
@@ -242,7 +282,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         // The Autorun component's condition holds at removal too: a
         // component whose condition fails is left alone by the removal
         // (Wine's msiexec costs the conditions again every time).
-        MsiSetPropertyW(install, L"OrlimoAutorun", L"1");
+        g_msi.MsiSetPropertyW(install, L"OrlimoAutorun", L"1");
         if (UpgradeUnderWay(install)) {
             Say(install, L"orlimo: removed for an upgrade: config.properties stays", false);
             data.clear();
@@ -271,7 +311,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
             run = AutorunPresent();
             Say(install, run ? L"orlimo: upgrade: the Run value stays" : L"orlimo: upgrade: autorun stays off", false);
         }
-        MsiSetPropertyW(install, L"OrlimoAutorun", run ? L"1" : L"");
+        g_msi.MsiSetPropertyW(install, L"OrlimoAutorun", run ? L"1" : L"");
 
         std::string existing;
         const bool have = ReadWholeFile(Narrow(folder) + kSettings, &existing);
@@ -302,11 +342,12 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
     }
     for (const wchar_t* action : {L"WriteSettings", L"WriteSettingsRollback", L"RemoveSettings",
                                   L"RemoveSettingsRollback", L"SettingsCommit"})
-        MsiSetPropertyW(install, action, data.c_str());
+        g_msi.MsiSetPropertyW(install, action, data.c_str());
     return ERROR_SUCCESS;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.write || !d.Usable()) return ERROR_SUCCESS;
     std::string current;
@@ -340,6 +381,7 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall RemoveSettings(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
     if (Exists(d.Target()))
@@ -358,6 +400,7 @@ extern "C" __declspec(dllexport) UINT __stdcall RemoveSettings(MSIHANDLE install
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
     if (Exists(d.Backup())) {
@@ -377,6 +420,7 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE insta
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall SettingsCommit(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
     DeleteFileA(d.Backup().c_str());
