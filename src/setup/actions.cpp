@@ -3,20 +3,27 @@
 //
 //   CheckSettings          immediate, first in the sequence (before the
 //                          component conditions are costed and before
-//                          RemoveExistingProducts). Reads the properties
-//                          SERVER, PORT, INTERVAL, USERID, BOOKMARKS and
-//                          AUTORUN and the installed shared settings file,
-//                          and decides the file's new bytes: the given values
-//                          over the file's, or, with none given, the file's
-//                          own bytes, so that an upgrade keeps them even when
+//                          RemoveExistingProducts). At a first installation
+//                          and at an upgrade: reads the properties SERVER,
+//                          PORT, INTERVAL, USERID, BOOKMARKS and AUTORUN and
+//                          the installed shared settings file, and decides
+//                          the file's new bytes: the given values over the
+//                          file's, or, with none given, the file's own
+//                          bytes, so that an upgrade keeps them even when
 //                          the old product's removal takes the file away.
 //                          Decides the autorun value (OrlimoAutorun, the
 //                          Autorun component's condition): AUTORUN when
-//                          given, else at an upgrade or a repair what the
-//                          machine has now, else on. Bad values stop the installation
+//                          given, else at an upgrade what the machine has
+//                          now, else on. Bad values stop the installation
 //                          before anything is installed, with a message in
 //                          the log and, when the installer shows one, on
-//                          screen. Hands the decision to the deferred actions.
+//                          screen. Hands the decision to the deferred
+//                          actions. In maintenance (a repair, a reinstall,
+//                          a modify of the installed product) the
+//                          properties are ignored: every user may start
+//                          one, and the installer would take their values.
+//                          The file stays as it is, and so does the Run
+//                          value.
 //   WriteSettings          deferred: writes the shared settings file unless
 //                          it already holds those bytes, keeping a backup of
 //                          the old one (or a marker that there was none).
@@ -64,6 +71,7 @@ struct Msi {
     decltype(&::MsiProcessMessage) MsiProcessMessage = nullptr;
     decltype(&::MsiCloseHandle) MsiCloseHandle = nullptr;
     decltype(&::MsiEnumRelatedProductsW) MsiEnumRelatedProductsW = nullptr;
+    decltype(&::MsiQueryProductStateW) MsiQueryProductStateW = nullptr;
 };
 Msi g_msi;
 
@@ -81,6 +89,7 @@ bool LoadMsi() {
     bind("MsiProcessMessage", &msi.MsiProcessMessage);
     bind("MsiCloseHandle", &msi.MsiCloseHandle);
     bind("MsiEnumRelatedProductsW", &msi.MsiEnumRelatedProductsW);
+    bind("MsiQueryProductStateW", &msi.MsiQueryProductStateW);
     if (!ok) {
         FreeLibrary(msi.module);
         return false;
@@ -90,6 +99,7 @@ bool LoadMsi() {
 }
 const wchar_t kSeparator = L'\x1f';
 const char kSettings[] = "config.properties";
+const wchar_t* const kProperties[] = {L"SERVER", L"PORT", L"INTERVAL", L"USERID", L"BOOKMARKS", L"AUTORUN"};
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
     DWORD size = 0;
@@ -251,19 +261,28 @@ bool UpgradeUnderWay(MSIHANDLE install) {
     return !Property(install, L"UPGRADINGPRODUCTCODE").empty() || OtherProductInstalled(install);
 }
 
-// Whether the machine-wide Run value "orlimo" exists, in either registry
-// view (the x86 package writes the 32-bit one, the x64 package the other).
-bool AutorunPresent() {
-    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0,
-                          KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-            continue;
-        const bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-        RegCloseKey(key);
-        if (present) return true;
-    }
-    return false;
+// Whether the machine-wide Run value "orlimo" exists in a registry view (0:
+// this package's own); only read, which any user may.
+bool AutorunPresentIn(REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return false;
+    const bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return present;
+}
+
+// Whether it exists in either view (the x86 package writes the 32-bit one,
+// the x64 package the other).
+bool AutorunPresent() { return AutorunPresentIn(KEY_WOW64_64KEY) || AutorunPresentIn(KEY_WOW64_32KEY); }
+
+// Maintenance: this product is installed and stays (a repair, a
+// reinstall, a modify). Not so where it is only advertised, as a Group
+// Policy assignment to users makes it before its first real installation.
+bool Maintenance(MSIHANDLE install) {
+    if (Property(install, L"Installed").empty()) return false;
+    const std::wstring self = Property(install, L"ProductCode");
+    return g_msi.MsiQueryProductStateW(self.c_str()) != INSTALLSTATE_ADVERTISED;
 }
 
 UINT Refuse(MSIHANDLE install, UINT message, const std::wstring& property, const std::wstring& value) {
@@ -287,6 +306,24 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
             Say(install, L"orlimo: removed for an upgrade: config.properties stays", false);
             data.clear();
         }
+    } else if (Maintenance(install)) {
+        // Any user may start a repair or a reinstall of the installed
+        // product, with properties of their own, which the installer would
+        // pass on: none of them counts.
+        std::wstring ignored;
+        for (const wchar_t* name : kProperties)
+            if (!Property(install, name).empty()) ignored += std::wstring(L" ") + name;
+        std::wstring text = L"orlimo: a repair, reinstall or modify of the installed product: config.properties "
+                            L"and the Run value stay as they are";
+        if (!ignored.empty()) text += L"; ignored:" + ignored;
+        text += L" (the properties count only at a first installation and at an upgrade: install a new version "
+                L"with them, or edit config.properties by hand)";
+        Say(install, text, false);
+        // The Run value as it is in this package's view: the component
+        // is (re)installed only where it is there already (its condition
+        // is evaluated again at a reinstall).
+        g_msi.MsiSetPropertyW(install, L"OrlimoAutorun", AutorunPresentIn(0) ? L"1" : L"");
+        data.clear();
     } else {
         struct Given {
             const wchar_t* name;
@@ -307,7 +344,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         bool run = true;
         if (!autorun.empty()) {
             run = autorun == L"1";
-        } else if (!Property(install, L"Installed").empty() || OtherProductInstalled(install)) {
+        } else if (OtherProductInstalled(install)) {
             run = AutorunPresent();
             Say(install, run ? L"orlimo: upgrade: the Run value stays" : L"orlimo: upgrade: autorun stays off", false);
         }

@@ -1,8 +1,8 @@
 """The installer package under Wine's msiexec, as company IT deploys it: a
 silent install with the portal's settings as properties, the installed
-program's first start, an upgrade, an uninstall, bad properties that
-stop the installation before anything is installed, a failure that rolls
-the settings back; and, in a 64-bit prefix, the two architectures'
+program's first start, a repair and a reinstall that ignore properties,
+an upgrade, an uninstall, bad properties that stop the installation
+before anything is installed, a failure that rolls the settings back; and, in a 64-bit prefix, the two architectures'
 packages replacing each other."""
 
 import shutil
@@ -36,6 +36,9 @@ class PackageTest(GroupTestCase):
 
     def installed(self, name=""):
         return self.env.prefix.exists(INSTALL_DIR + ("\\" + name if name else ""))
+
+    def shared(self, name="config.properties"):
+        return self.env.prefix.host_path(INSTALL_DIR + "\\" + name)
 
     def test_1_bad_property_installs_nothing(self):
         env = self.env
@@ -96,6 +99,30 @@ class PackageTest(GroupTestCase):
         self.assertEqual(sorted(env.prefix.listdir(INSTALL_DIR)),
                          sorted(["config.properties", "lock.file", "orlimo.exe",
                                  "%s.config.properties" % env.user()]), "installed nothing again")
+
+    def test_2b_repair_and_reinstall_ignore_the_properties(self):
+        # Any user may start these: the shared file and the Run value stay
+        # as they are, whatever they name.
+        env = self.env
+        before = self.shared().read_bytes()
+        files = env.prefix.listdir(INSTALL_DIR)
+        env.prefix.reg_delete(RUN_KEY, "orlimo")  # autorun switched off
+        log = env.prefix.drive_c / "packages" / "maintenance.log"
+        # A repair (what "/fa" asks for: Wine's msiexec has no /f for a
+        # package), a reinstall, and the installed package started again.
+        for how in (("/i", self.first, "REINSTALL=ALL", "REINSTALLMODE=a"),
+                    ("/i", self.first, "REINSTALL=ALL", "REINSTALLMODE=vomus"), ("/i", self.first)):
+            with self.subTest(" ".join(how)):
+                rc = self.msiexec(*how, "/qn", "SERVER=evil.example", "PORT=81", "USERID=666", "INTERVAL=0",
+                                  "AUTORUN=1", "/l*v", r"c:\packages\maintenance.log")
+                self.assertEqual(rc, 0)
+                self.assertEqual(self.shared().read_bytes(), before)
+                self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
+                self.assertEqual(env.prefix.listdir(INSTALL_DIR), files)
+                self.assertIn("ignored: SERVER PORT INTERVAL USERID AUTORUN",
+                              log.read_bytes().decode("gbk", errors="replace"))
+        rc, o, e = env.prefix.wine("reg", "add", RUN_KEY, "/v", "orlimo", "/t", "REG_SZ", "/d", RUN_VALUE_DATA, "/f")
+        self.assertEqual(rc, 0)
 
     def test_3_upgrade_keeps_the_settings_byte_for_byte(self):
         env = self.env
