@@ -11,6 +11,10 @@
 //                          file's, or, with none given, the file's own
 //                          bytes, so that an upgrade keeps them even when
 //                          the old product's removal takes the file away.
+//                          A file an editor saved as UTF-8 (it begins with
+//                          the byte-order mark) takes the values in UTF-8
+//                          and keeps its mark; any other is in the ANSI
+//                          code page.
 //                          Decides the autorun value (OrlimoAutorun, the
 //                          Autorun component's condition): AUTORUN when
 //                          given, else at an upgrade what the machine has
@@ -49,6 +53,7 @@
 #include <string>
 
 #include "core/deploy.h"
+#include "core/settings.h"
 #include "setup_resource.h"
 #include "win/atomic_file.h"
 #include "win/registry.h"
@@ -130,20 +135,37 @@ void Say(MSIHANDLE install, const std::wstring& text, bool error) {
     g_msi.MsiCloseHandle(record);
 }
 
-// Text in the system's ANSI code page, as the settings file holds it; false
-// when a character has no place in that code page.
-bool ToAnsi(const std::wstring& text, std::string* out) {
+// Text in a code page: the system's ANSI one, as the settings file holds
+// it, or UTF-8 for a file an editor saved so. False when a character has
+// no place in it (in UTF-8: half a surrogate pair).
+bool Encode(const std::wstring& text, UINT code_page, std::string* out) {
     out->clear();
     if (text.empty()) return true;
+    // (Windows 10 and later may have UTF-8 as the ANSI code page.)
+    const bool utf8 = code_page == CP_UTF8 || (code_page == CP_ACP && GetACP() == CP_UTF8);
+    if (utf8) {
+        for (size_t i = 0; i < text.size(); ++i) {
+            const bool high = text[i] >= 0xD800 && text[i] <= 0xDBFF, low = text[i] >= 0xDC00 && text[i] <= 0xDFFF;
+            if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+                ++i;
+            else if (high || low)
+                return false;
+        }
+    }
+    // UTF-8 takes neither the flag nor the "lossy" answer.
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
-                                nullptr, 0, nullptr, &lossy);
+    BOOL* lossy_out = utf8 ? nullptr : &lossy;
+    const int n = WideCharToMultiByte(code_page, flags, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, lossy_out);
     if (n <= 0 || lossy) return false;
     out->resize(static_cast<size_t>(n));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), &(*out)[0],
-                        n, nullptr, &lossy);
+    WideCharToMultiByte(code_page, flags, text.data(), static_cast<int>(text.size()), &(*out)[0], n, nullptr,
+                        lossy_out);
     return !lossy;
 }
+
+bool ToAnsi(const std::wstring& text, std::string* out) { return Encode(text, CP_ACP, out); }
 
 std::string Narrow(const std::wstring& path) {
     std::string out;
@@ -325,6 +347,12 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         g_msi.MsiSetPropertyW(install, L"OrlimoAutorun", AutorunPresentIn(0) ? L"1" : L"");
         data.clear();
     } else {
+        std::string existing;
+        const bool have = ReadWholeFile(Narrow(folder) + kSettings, &existing);
+        // An editor's UTF-8 (the file begins with its mark): the values
+        // given are written in UTF-8 too.
+        const bool utf8 = have && orlimo::HasUtf8Mark(existing);
+        if (utf8) Say(install, L"orlimo: config.properties is UTF-8 (it begins with a byte-order mark)", false);
         struct Given {
             const wchar_t* name;
             std::string orlimo::DeployValues::*field;
@@ -336,7 +364,8 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         orlimo::DeployValues given;
         for (const Given& g : kGiven) {
             const std::wstring value = Property(install, g.name);
-            if (!ToAnsi(value, &(given.*g.field))) return Refuse(install, IDS_SETUP_CODE_PAGE, g.name, value);
+            if (!Encode(value, utf8 ? CP_UTF8 : CP_ACP, &(given.*g.field)))
+                return Refuse(install, IDS_SETUP_CODE_PAGE, g.name, value);
         }
         const std::wstring autorun = Property(install, L"AUTORUN");
         if (!autorun.empty() && autorun != L"1" && autorun != L"0")
@@ -350,8 +379,6 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         }
         g_msi.MsiSetPropertyW(install, L"OrlimoAutorun", run ? L"1" : L"");
 
-        std::string existing;
-        const bool have = ReadWholeFile(Narrow(folder) + kSettings, &existing);
         orlimo::DeployResult result =
             orlimo::DeploySettings(have ? std::optional<std::string>(existing) : std::nullopt, given);
         switch (result.error) {

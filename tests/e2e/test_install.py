@@ -2,7 +2,8 @@
 silent install with the portal's settings as properties, the installed
 program's first start, a repair and a reinstall that ignore properties,
 an upgrade, an uninstall, bad properties that stop the installation
-before anything is installed, a failure that rolls the settings back; and, in a 64-bit prefix, the two architectures'
+before anything is installed, a failure that rolls the settings back, an
+editor's UTF-8 file; and, in a 64-bit prefix, the two architectures'
 packages replacing each other."""
 
 import shutil
@@ -72,6 +73,20 @@ class PackageTest(GroupTestCase):
         self.assertEqual(env.prefix.listdir(INSTALL_DIR), ["config.properties"], "no backup or marker left")
         self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
         shutil.rmtree(settings.parent)
+
+    def test_1c_an_editors_utf8_file_stays_utf8(self):
+        # Deployed by hand and saved by an editor as UTF-8, with its mark.
+        env = self.env
+        settings = self.shared()
+        settings.parent.mkdir(parents=True)
+        before = "\ufeffserver=by.hand.example.com\r\nuser_id=7\r\nbookmark=门户|http://oa/\r\n".encode("utf-8")
+        settings.write_bytes(before)
+        rc = self.msiexec("/i", self.first, "/qn", "SERVER=127.0.0.1", "BOOKMARKS=邮件|http://mail.example.com/")
+        self.assertEqual(rc, 0)
+        self.assertEqual(settings.read_bytes(), "\ufeffserver=127.0.0.1\r\nuser_id=7\r\ninterval_time=1\r\n"
+                         "server_port=80\r\nbookmark=邮件|http://mail.example.com/\r\n".encode("utf-8"))
+        self.assertEqual(self.msiexec("/x", self.first, "/qn"), 0)
+        self.assertFalse(self.installed())
 
     def test_2_silent_install_with_the_portals_settings(self):
         env = self.env
