@@ -14,7 +14,10 @@
 //                          A file an editor saved as UTF-8 (it begins with
 //                          the byte-order mark) takes the values in UTF-8
 //                          and keeps its mark; any other is in the ANSI
-//                          code page.
+//                          code page. Decides config.properties.previous:
+//                          the shared file as found, kept for the program
+//                          (a value in a user's copy that equals it was not
+//                          set by the user), unless one is kept already.
 //                          Decides the autorun value (OrlimoAutorun, the
 //                          Autorun component's condition): AUTORUN when
 //                          given, else at an upgrade what the machine has
@@ -26,31 +29,37 @@
 //                          a modify of the installed product) the
 //                          properties are ignored: every user may start
 //                          one, and the installer would take their values.
-//                          The file stays as it is, and so does the Run
+//                          The files stay as they are, and so does the Run
 //                          value.
-//   WriteSettings          deferred: writes the shared settings file unless
-//                          it already holds those bytes, keeping a backup of
-//                          the old one (or a marker that there was none).
+//   WriteSettings          deferred: writes config.properties.previous when
+//                          there is none, then the shared settings file
+//                          unless it already holds those bytes, keeping a
+//                          backup of the old one (or a marker that there
+//                          was none).
 //   RemoveSettings         deferred, at uninstall (not upgrade): moves the
-//                          shared settings file to the backup, and removes
-//                          a Run value left (one the program wrote).
-//   SettingsRollback       rollback of either: puts the old file back, or
-//                          removes the one made; only after this
-//                          installation's own backup or marker.
-//   SettingsCommit         commit: drops the backup and the marker.
+//                          shared settings file and config.properties.previous
+//                          to backups, and removes a Run value left (one
+//                          the program wrote).
+//   SettingsRollback       rollback of either: puts the old files back, or
+//                          removes the ones made; only after this
+//                          installation's own backups or markers.
+//   SettingsCommit         commit: drops the backups and the markers.
 //
-// Backup and marker lie in the install folder (only administrators write
+// Backups and markers lie in the install folder (only administrators write
 // there; the actions run as the system) under names unique to this
-// installation, "orlimo-{GUID}.backup" and "orlimo-{GUID}.created".
-// The deferred actions get "FOLDER<US>GUID" or "FOLDER<US>GUID<US>HEX"
-// (US = 0x1F, HEX the new file's bytes) as their CustomActionData; an
-// empty one makes them do nothing.
+// installation, "orlimo-{GUID}.backup", "orlimo-{GUID}.created",
+// "orlimo-{GUID}.previous.backup", "orlimo-{GUID}.previous.created".
+// The deferred actions get "FOLDER<US>GUID", "FOLDER<US>GUID<US>HEX" or
+// "FOLDER<US>GUID<US>HEX<US>PREVIOUS" (US = 0x1F, HEX the new file's bytes,
+// PREVIOUS the bytes config.properties.previous is to hold if it is missing)
+// as their CustomActionData; an empty one makes them do nothing.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
 #include <objbase.h>
 
 #include <string>
+#include <vector>
 
 #include "core/deploy.h"
 #include "core/settings.h"
@@ -102,8 +111,10 @@ bool LoadMsi() {
     g_msi = msi;
     return true;
 }
+
 const wchar_t kSeparator = L'\x1f';
 const char kSettings[] = "config.properties";
+const char kPrevious[] = "config.properties.previous";
 const wchar_t* const kProperties[] = {L"SERVER", L"PORT", L"INTERVAL", L"USERID", L"BOOKMARKS", L"AUTORUN"};
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
@@ -187,6 +198,15 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// An empty file that says "this installation made that one"; false when it
+// cannot be made (or is there already).
+bool MakeMarker(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
 std::wstring Hex(const std::string& bytes) {
     static const wchar_t digits[] = L"0123456789abcdef";
     std::wstring out;
@@ -207,25 +227,36 @@ std::string Unhex(const std::wstring& hex) {
 }
 
 // The deferred actions' data: the install folder, this installation's
-// token and, when the file is to be written, its bytes.
+// token and, when the file is to be written, its bytes, and those for
+// config.properties.previous should there be none.
 struct Deferred {
     std::string folder, token;
     bool write = false;
     std::string bytes;
+    bool keep_previous = false;
+    std::string previous;
 
     static Deferred Parse(MSIHANDLE install) {
         const std::wstring data = Property(install, L"CustomActionData");
-        Deferred d;
-        const size_t cut = data.find(kSeparator);
-        if (cut == std::wstring::npos) return d;  // nothing to do
-        const size_t cut2 = data.find(kSeparator, cut + 1);
-        d.folder = Narrow(data.substr(0, cut));
-        d.token = Narrow(data.substr(cut + 1, cut2 == std::wstring::npos ? cut2 : cut2 - cut - 1));
-        if (cut2 != std::wstring::npos) {
-            d.write = true;
-            d.bytes = Unhex(data.substr(cut2 + 1));
+        std::vector<std::wstring> parts;
+        for (size_t at = 0;;) {
+            const size_t cut = data.find(kSeparator, at);
+            parts.push_back(data.substr(at, cut == std::wstring::npos ? cut : cut - at));
+            if (cut == std::wstring::npos) break;
+            at = cut + 1;
         }
-        if (d.token.empty()) d.folder.clear();
+        Deferred d;
+        if (parts.size() < 2 || parts[1].empty()) return d;  // nothing to do
+        d.folder = Narrow(parts[0]);
+        d.token = Narrow(parts[1]);
+        if (parts.size() > 2) {
+            d.write = true;
+            d.bytes = Unhex(parts[2]);
+        }
+        if (parts.size() > 3) {
+            d.keep_previous = true;
+            d.previous = Unhex(parts[3]);
+        }
         return d;
     }
     bool Usable() const { return !folder.empty(); }
@@ -233,6 +264,9 @@ struct Deferred {
     std::string Backup() const { return folder + "orlimo-" + token + ".backup"; }
     std::string Created() const { return folder + "orlimo-" + token + ".created"; }
     std::string RunRemoved() const { return folder + "orlimo-" + token + ".run"; }
+    std::string Previous() const { return folder + kPrevious; }
+    std::string PreviousBackup() const { return folder + "orlimo-" + token + ".previous.backup"; }
+    std::string PreviousCreated() const { return folder + "orlimo-" + token + ".previous.created"; }
 };
 
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -335,8 +369,8 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         std::wstring ignored;
         for (const wchar_t* name : kProperties)
             if (!Property(install, name).empty()) ignored += std::wstring(L" ") + name;
-        std::wstring text = L"orlimo: a repair, reinstall or modify of the installed product: config.properties "
-                            L"and the Run value stay as they are";
+        std::wstring text = L"orlimo: a repair, reinstall or modify of the installed product: config.properties, "
+                            L"config.properties.previous and the Run value stay as they are";
         if (!ignored.empty()) text += L"; ignored:" + ignored;
         text += L" (the properties count only at a first installation and at an upgrade: install a new version "
                 L"with them, or edit config.properties by hand)";
@@ -399,9 +433,23 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
             Say(install, L"orlimo: config.properties is kept as it is (no settings given)", false);
             result.file = existing;
         }
+        // config.properties.previous: the one kept already (written back
+        // should the old product's removal take it away), else the shared
+        // file as found here, before this installation changes it.
+        const std::string previous_path = Narrow(folder) + kPrevious;
+        std::string previous;
+        bool keep = ReadWholeFile(previous_path, &previous);
+        if (!keep && have && !Exists(previous_path)) {
+            previous = existing;
+            keep = true;
+        }
         if (result.file) {
             data += kSeparator;
             data += Hex(*result.file);
+            if (keep) {
+                data += kSeparator;
+                data += Hex(previous);
+            }
         }
     }
     for (const wchar_t* action : {L"WriteSettings", L"WriteSettingsRollback", L"RemoveSettings",
@@ -414,6 +462,20 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
     if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.write || !d.Usable()) return ERROR_SUCCESS;
+    // First the shared file as it was before (the first one kept stays):
+    // the program counts a value in a user's copy that equals it as not
+    // set by the user.
+    if (d.keep_previous && !Exists(d.Previous())) {
+        if (!MakeMarker(d.PreviousCreated())) {
+            Say(install, L"orlimo: cannot write in the install folder", true);
+            return ERROR_INSTALL_FAILURE;
+        }
+        if (!orlimo::ReplaceFileAtomically(d.Previous(), d.previous)) {
+            Say(install, L"orlimo: cannot write config.properties.previous", true);
+            return ERROR_INSTALL_FAILURE;
+        }
+        Say(install, L"orlimo: config.properties.previous written (the shared settings as found)", false);
+    }
     std::string current;
     if (ReadWholeFile(d.Target(), &current)) {
         if (current == d.bytes) {
@@ -427,14 +489,9 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
     } else if (Exists(d.Target())) {
         Say(install, L"orlimo: cannot read config.properties", true);
         return ERROR_INSTALL_FAILURE;
-    } else {
-        HANDLE h = CreateFileA(d.Created().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            Say(install, L"orlimo: cannot write in the install folder", true);
-            return ERROR_INSTALL_FAILURE;
-        }
-        CloseHandle(h);
+    } else if (!MakeMarker(d.Created())) {
+        Say(install, L"orlimo: cannot write in the install folder", true);
+        return ERROR_INSTALL_FAILURE;
     }
     if (!orlimo::ReplaceFileAtomically(d.Target(), d.bytes)) {
         Say(install, L"orlimo: cannot write config.properties", true);
@@ -448,18 +505,13 @@ extern "C" __declspec(dllexport) UINT __stdcall RemoveSettings(MSIHANDLE install
     if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
-    if (Exists(d.Target()))
-        MoveFileExA(d.Target().c_str(), d.Backup().c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+    for (const auto& [file, backup] : {std::make_pair(d.Target(), d.Backup()),
+                                       std::make_pair(d.Previous(), d.PreviousBackup())})
+        if (Exists(file))
+            MoveFileExA(file.c_str(), backup.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
     // A Run value the package did not write (autorun switched on with the
     // program after an installation without it) would outlive the program.
-    if (RunValue(false, false)) {
-        HANDLE h = CreateFileA(d.RunRemoved().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
-            RunValue(true, false);
-        }
-    }
+    if (RunValue(false, false) && MakeMarker(d.RunRemoved())) RunValue(true, false);
     return ERROR_SUCCESS;
 }
 
@@ -467,15 +519,22 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE insta
     if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
+    const DWORD back = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
     if (Exists(d.Backup())) {
-        MoveFileExA(d.Backup().c_str(), d.Target().c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+        MoveFileExA(d.Backup().c_str(), d.Target().c_str(), back);
         Say(install, L"orlimo: config.properties put back", false);
     } else if (Exists(d.Created())) {
         DeleteFileA(d.Target().c_str());
         Say(install, L"orlimo: config.properties made by this installation removed", false);
     }
     DeleteFileA(d.Created().c_str());
+    if (Exists(d.PreviousBackup())) {
+        MoveFileExA(d.PreviousBackup().c_str(), d.Previous().c_str(), back);
+    } else if (Exists(d.PreviousCreated())) {
+        DeleteFileA(d.Previous().c_str());
+        Say(install, L"orlimo: config.properties.previous made by this installation removed", false);
+    }
+    DeleteFileA(d.PreviousCreated().c_str());
     if (Exists(d.RunRemoved())) {
         RunValue(false, true);
         DeleteFileA(d.RunRemoved().c_str());
@@ -487,10 +546,10 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsCommit(MSIHANDLE install
     if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
-    DeleteFileA(d.Backup().c_str());
-    DeleteFileA(d.Created().c_str());
-    DeleteFileA(d.RunRemoved().c_str());
-    // After an uninstall the backup was the folder's last file; a folder
+    for (const std::string& file :
+         {d.Backup(), d.Created(), d.PreviousBackup(), d.PreviousCreated(), d.RunRemoved()})
+        DeleteFileA(file.c_str());
+    // After an uninstall the backups were the folder's last files; a folder
     // that still holds something stays.
     RemoveDirectoryA(d.folder.c_str());
     return ERROR_SUCCESS;

@@ -1,10 +1,10 @@
 """The installer package under Wine's msiexec, as company IT deploys it: a
 silent install with the portal's settings as properties, the installed
 program's first start, a repair and a reinstall that ignore properties,
-an upgrade, an uninstall, bad properties that stop the installation
-before anything is installed, a failure that rolls the settings back, an
-editor's UTF-8 file; and, in a 64-bit prefix, the two architectures'
-packages replacing each other."""
+upgrades that keep the shared file as found, an uninstall, bad properties
+that stop the installation before anything is installed, a failure that
+rolls the settings back, an editor's UTF-8 file; and, in a 64-bit prefix,
+the two architectures' packages replacing each other."""
 
 import shutil
 import unittest
@@ -23,13 +23,14 @@ class PackageTest(GroupTestCase):
         env = cls.env
         version = harness.cmake_cache_value("CMAKE_PROJECT_VERSION")
         major, minor, patch = (int(p) for p in version.split(".")[:3])
-        higher = "%d.%d.%d" % (major, minor, patch + 1)
         packages = env.prefix.drive_c / "packages"
         packages.mkdir()
         cls.first = r"c:\packages\first.msi"
         shutil.copy(harness.package_path(), packages / "first.msi")
-        cls.second = r"c:\packages\second.msi"
-        harness.make_package(higher, packages / "second.msi")
+        # Three upgrades, each of a higher version.
+        for n, name in enumerate(("second", "third", "fourth"), start=1):
+            harness.make_package("%d.%d.%d" % (major, minor, patch + n), packages / (name + ".msi"))
+            setattr(cls, name, r"c:\packages\%s.msi" % name)
 
     def msiexec(self, *args):
         rc, out, err = self.env.prefix.wine("msiexec", *args, timeout=180)
@@ -85,6 +86,8 @@ class PackageTest(GroupTestCase):
         self.assertEqual(rc, 0)
         self.assertEqual(settings.read_bytes(), "\ufeffserver=127.0.0.1\r\nuser_id=7\r\ninterval_time=1\r\n"
                          "server_port=80\r\nbookmark=邮件|http://mail.example.com/\r\n".encode("utf-8"))
+        # The file as found is kept for the program; an uninstall takes both.
+        self.assertEqual(self.shared("config.properties.previous").read_bytes(), before)
         self.assertEqual(self.msiexec("/x", self.first, "/qn"), 0)
         self.assertFalse(self.installed())
 
@@ -139,18 +142,36 @@ class PackageTest(GroupTestCase):
         rc, o, e = env.prefix.wine("reg", "add", RUN_KEY, "/v", "orlimo", "/t", "REG_SZ", "/d", RUN_VALUE_DATA, "/f")
         self.assertEqual(rc, 0)
 
-    def test_3_upgrade_keeps_the_settings_byte_for_byte(self):
+    def test_3_upgrades_keep_the_shared_file_as_first_found(self):
+        # The first upgrade with properties keeps the file it replaces as
+        # config.properties.previous (users' copies were made from it); the
+        # next ones leave that as it is.
         env = self.env
-        settings = env.prefix.host_path(INSTALL_DIR + r"\config.properties")
+        found = self.shared().read_bytes()
+        port = env.portal.port
+        for package, server in ((self.second, b"b.example.com"), (self.third, b"c.example.com")):
+            with self.subTest(package):
+                self.assertEqual(self.msiexec("/i", package, "/qn", "SERVER=" + server.decode()), 0)
+                self.assertEqual(self.shared().read_bytes(),
+                                 b"server=%s\r\nuser_id=42\r\ninterval_time=0\r\nserver_port=%d\r\n"
+                                 b"bookmark=\r\n" % (server, port))
+                self.assertEqual(self.shared("config.properties.previous").read_bytes(), found)
+        self.assertEqual(env.driver.reg_get(RUN_KEY, "orlimo")["text"], RUN_VALUE_DATA)
+
+    def test_3b_upgrade_keeps_the_settings_byte_for_byte(self):
+        env = self.env
+        settings = self.shared()
+        previous = self.shared("config.properties.previous").read_bytes()
         settings.write_bytes(settings.read_bytes() + b"edited=by the administrator\r\n")
         before = settings.read_bytes()
-        self.assertEqual(self.msiexec("/i", self.second, "/qn"), 0)
+        self.assertEqual(self.msiexec("/i", self.fourth, "/qn"), 0)
         self.assertEqual(settings.read_bytes(), before)
+        self.assertEqual(self.shared("config.properties.previous").read_bytes(), previous)
         self.assertEqual(env.driver.reg_get(RUN_KEY, "orlimo")["text"], RUN_VALUE_DATA)
 
     def test_4_uninstall_leaves_the_users_settings(self):
         env = self.env
-        self.assertEqual(self.msiexec("/x", self.second, "/qn"), 0)
+        self.assertEqual(self.msiexec("/x", self.fourth, "/qn"), 0)
         self.assertEqual(env.prefix.listdir(INSTALL_DIR), ["%s.config.properties" % env.user()])
         self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
 
@@ -183,14 +204,19 @@ class ArchitectureTest(GroupTestCase):
         return self.msiexec("/i", r"c:\packages\%s.msi" % name, "/qn", "/l*v", r"c:\packages\%s.log" % name,
                             *props)
 
-    def assertOneOrlimo(self, arch, run_view):
+    def assertOneOrlimo(self, arch, run_view, previous=None):
+        """previous: what config.properties.previous holds (None: there is none)."""
         env = self.env
         read = env.prefix.read_file
         self.assertEqual(len(harness.installed_products(env.prefix)), 1, "one product")
         self.assertEqual(read(INSTALL_DIR + r"\orlimo.exe"), self.exe[arch])
         self.assertEqual(read(INSTALL_DIR + r"\lock.file"), b"")
         self.assertEqual(sorted(harness.run_values(env.prefix)), [run_view] if run_view else [])
-        self.assertEqual(sorted(env.prefix.listdir(INSTALL_DIR)), ["config.properties", "lock.file", "orlimo.exe"])
+        self.assertEqual(sorted(env.prefix.listdir(INSTALL_DIR)),
+                         ["config.properties"] + (["config.properties.previous"] if previous else [])
+                         + ["lock.file", "orlimo.exe"])
+        if previous:
+            self.assertEqual(read(INSTALL_DIR + r"\config.properties.previous"), previous)
 
     def test_1_x64_upgrades_x86_and_keeps_everything(self):
         env = self.env
@@ -198,16 +224,16 @@ class ArchitectureTest(GroupTestCase):
         self.assertOneOrlimo("i686", "32")
         settings = env.prefix.host_path(INSTALL_DIR + r"\config.properties")
         settings.write_bytes(settings.read_bytes() + b"edited=by the administrator\r\n")
-        before = settings.read_bytes()
+        before = type(self).found = settings.read_bytes()
         self.assertEqual(self.install("x64-1"), 0)
-        self.assertOneOrlimo("x86_64", "64")
+        self.assertOneOrlimo("x86_64", "64", previous=before)
         self.assertEqual(settings.read_bytes(), before)
 
     def test_2_same_version_of_the_other_architecture_replaces_it(self):
         env = self.env
         before = env.prefix.read_file(INSTALL_DIR + r"\config.properties")
         self.assertEqual(self.install("x86-1"), 0)
-        self.assertOneOrlimo("i686", "32")
+        self.assertOneOrlimo("i686", "32", previous=self.found)
         self.assertEqual(env.prefix.read_file(INSTALL_DIR + r"\config.properties"), before)
 
     def test_3_upgrade_keeps_autorun_off_and_ignores_planted_backups(self):
@@ -221,7 +247,7 @@ class ArchitectureTest(GroupTestCase):
             for name in ("orlimo-config.properties.backup", "orlimo-config.properties.created"):
                 env.prefix.host_path(temp + "\\" + name).mkdir(parents=True, exist_ok=True)
         self.assertEqual(self.install("x64-2", "SERVER=oa.example.com", "PORT=8080"), 0)
-        self.assertOneOrlimo("x86_64", None)
+        self.assertOneOrlimo("x86_64", None, previous=self.found)
         text = env.prefix.read_file(INSTALL_DIR + r"\config.properties")
         self.assertTrue(text.startswith(b"server=oa.example.com\r\nuser_id=42\r\ninterval_time=1\r\n"
                                         b"server_port=8080\r\n"), text)
