@@ -26,7 +26,10 @@ target_link_libraries(orlimo_win_base PUBLIC advapi32)
 add_library(orlimo_win STATIC ${ORLIMO_WIN_SOURCES})
 target_include_directories(orlimo_win PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res)
 target_compile_options(orlimo_win PRIVATE ${ORLIMO_WIN_FLAGS})
-target_link_libraries(orlimo_win PUBLIC orlimo_win_base orlimo_core wininet shell32 ole32 uuid comctl32 advapi32 user32 gdi32)
+# No wininet: WinINet is no KnownDLL, and the program loads it from the
+# system folder at run time (src/win/system_dll.h); without its import
+# library a direct call fails to link instead of adding an import.
+target_link_libraries(orlimo_win PUBLIC orlimo_win_base orlimo_core shell32 ole32 uuid comctl32 advapi32 user32 gdi32)
 
 # The project version, defined once, reaches the version resource, the about
 # box and the manifest through files made here.
@@ -78,6 +81,18 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/driver/menudump.cpp)
   target_link_options(menudump PRIVATE ${ORLIMO_STATIC_LINK} -Wl,--kill-at)
 endif()
 
+# The end-to-end tests' planted DLL (copied beside the program as
+# wininet.dll; it leaves a file when loaded) and a probe that loads
+# "wininet.dll" by name, as a program importing it would. Built only when
+# asked for (tests/e2e/test_dlls.py does).
+add_library(planted-wininet SHARED EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/e2e/planted/wininet.c)
+set_target_properties(planted-wininet PROPERTIES PREFIX "")
+add_executable(planted-probe EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/e2e/planted/probe.c)
+foreach(t planted-wininet planted-probe)
+  target_compile_options(${t} PRIVATE ${ORLIMO_WIN_FLAGS})
+  target_link_options(${t} PRIVATE ${ORLIMO_STATIC_LINK})
+endforeach()
+
 # The installer packages' custom actions (our own code; no scripts), and the
 # package itself: cmake --build --preset mingw-ARCH --target installer. The
 # actions link only the Windows layer's base and the core, not the
@@ -88,7 +103,8 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/src/setup/setup.rc PROPERTIES OB
 set_target_properties(orlimo-setup PROPERTIES PREFIX "")
 target_include_directories(orlimo-setup PRIVATE ${CMAKE_SOURCE_DIR}/src/setup)
 target_compile_options(orlimo-setup PRIVATE ${ORLIMO_WIN_FLAGS})
-target_link_libraries(orlimo-setup PRIVATE orlimo_win_base orlimo_core msi ole32 user32 advapi32)
+# No msi: msi.dll is no KnownDLL; the actions load it from the system folder.
+target_link_libraries(orlimo-setup PRIVATE orlimo_win_base orlimo_core ole32 user32 advapi32)
 target_link_options(orlimo-setup PRIVATE ${ORLIMO_STATIC_LINK} -Wl,--kill-at -s)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(ORLIMO_MSI_ARCH x64)

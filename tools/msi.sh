@@ -36,12 +36,18 @@ OUT=$(cd "$(dirname "$OUT")" && pwd)/$(basename "$OUT")
 # 0x100 rollback / 0x200 commit + 0x400 in the script + 0x800 as the system.
 rollback=$((1 + 64 + 0x100 + 0x400 + 0x800)) commit=$((1 + 64 + 0x200 + 0x400 + 0x800))
 upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' "$ROOT/res/orlimo.wxs")
+# The Autorun component's attributes as wixl made them, plus 64 (transitive:
+# its condition is evaluated again at a reinstall, so a repair leaves the
+# Run value as the machine has it).
+autorun_attributes=$(msiinfo export "$OUT.tmp" Component | awk -F '\t' '$1 == "Autorun" {print $4}')
+[ -n "$autorun_attributes" ] || { echo "msi.sh: no Autorun component in the package" >&2; exit 1; }
 sql=(
   "UPDATE CustomAction SET Type=$rollback WHERE Action='WriteSettingsRollback'"
   "UPDATE CustomAction SET Type=$rollback WHERE Action='RemoveSettingsRollback'"
   "UPDATE CustomAction SET Type=$commit WHERE Action='SettingsCommit'"
-  # The run value only where CheckSettings says (AUTORUN, or the state kept at an upgrade).
-  "UPDATE Component SET Condition='OrlimoAutorun' WHERE Component='Autorun'"
+  # The run value only where CheckSettings says (AUTORUN, or the state kept at
+  # an upgrade or a repair).
+  "UPDATE Component SET Condition='OrlimoAutorun', Attributes=$((autorun_attributes | 64)) WHERE Component='Autorun'"
   # The old product goes before any file of the new one is installed: the two
   # architectures' packages own the same files through different components.
   "UPDATE InstallExecuteSequence SET Sequence=1501 WHERE Action='RemoveExistingProducts'"

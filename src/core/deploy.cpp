@@ -73,7 +73,9 @@ DeployResult DeploySettings(const std::optional<std::string>& existing, const De
         result.error = DeployError::BadServer;
         return result;
     }
-    result.file = FormatSettingsFile(s.server, s.user_id, s.interval_time, s.server_port, s.bookmark);
+    // An editor's UTF-8 file keeps its mark (the given values come in UTF-8 then).
+    result.file = (existing && HasUtf8Mark(*existing) ? std::string(kUtf8Mark) : std::string()) +
+                  FormatSettingsFile(s.server, s.user_id, s.interval_time, s.server_port, s.bookmark);
     return result;
 }
 

@@ -6,8 +6,9 @@
 
 namespace orlimo {
 
-// Values as given (text in the system's ANSI code page); an empty value
-// counts as not given.
+// Values as given, as text in the existing file's encoding (UTF-8 when it
+// begins with the UTF-8 mark, as an editor saves it; else the system's ANSI
+// code page); an empty value counts as not given.
 struct DeployValues {
     std::string server, port, interval, user_id, bookmarks;
     bool AnyGiven() const;
@@ -31,7 +32,8 @@ struct DeployResult {
 // is no file). With no value given, an existing file stays byte for byte
 // (an upgrade keeps it). Otherwise the five-line file, each value taken
 // from what is given, else from the existing file, else from the defaults
-// (the build's server, port 80, interval 1, user 0, no favorites).
+// (the build's server, port 80, interval 1, user 0, no favorites), after
+// the UTF-8 mark when the existing file begins with one.
 // Refused, with the first fault: a server (a host, or "https://" and a
 // host) whose host holds blanks, control characters or "/ \ ? #", or that
 // ends up empty; a port that is not a

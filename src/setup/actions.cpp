@@ -3,62 +3,127 @@
 //
 //   CheckSettings          immediate, first in the sequence (before the
 //                          component conditions are costed and before
-//                          RemoveExistingProducts). Reads the properties
-//                          SERVER, PORT, INTERVAL, USERID, BOOKMARKS and
-//                          AUTORUN and the installed shared settings file,
-//                          and decides the file's new bytes: the given values
-//                          over the file's, or, with none given, the file's
-//                          own bytes, so that an upgrade keeps them even when
+//                          RemoveExistingProducts). At a first installation
+//                          and at an upgrade: reads the properties SERVER,
+//                          PORT, INTERVAL, USERID, BOOKMARKS and AUTORUN and
+//                          the installed shared settings file, and decides
+//                          the file's new bytes: the given values over the
+//                          file's, or, with none given, the file's own
+//                          bytes, so that an upgrade keeps them even when
 //                          the old product's removal takes the file away.
+//                          A file an editor saved as UTF-8 (it begins with
+//                          the byte-order mark) takes the values in UTF-8
+//                          and keeps its mark; any other is in the ANSI
+//                          code page. Decides config.properties.previous:
+//                          the shared file as found, kept for the program
+//                          (a value in a user's copy that equals it was not
+//                          set by the user), unless one is kept already.
 //                          Decides the autorun value (OrlimoAutorun, the
 //                          Autorun component's condition): AUTORUN when
-//                          given, else at an upgrade or a repair what the
-//                          machine has now, else on. Bad values stop the installation
+//                          given, else at an upgrade what the machine has
+//                          now, else on. Bad values stop the installation
 //                          before anything is installed, with a message in
 //                          the log and, when the installer shows one, on
-//                          screen. Hands the decision to the deferred actions.
-//   WriteSettings          deferred: writes the shared settings file unless
-//                          it already holds those bytes, keeping a backup of
-//                          the old one (or a marker that there was none).
+//                          screen. Hands the decision to the deferred
+//                          actions. In maintenance (a repair, a reinstall,
+//                          a modify of the installed product) the
+//                          properties are ignored: every user may start
+//                          one, and the installer would take their values.
+//                          The files stay as they are, and so does the Run
+//                          value.
+//   WriteSettings          deferred: writes config.properties.previous when
+//                          there is none, then the shared settings file
+//                          unless it already holds those bytes, keeping a
+//                          backup of the old one (or a marker that there
+//                          was none).
 //   RemoveSettings         deferred, at uninstall (not upgrade): moves the
-//                          shared settings file to the backup, and removes
-//                          a Run value left (one the program wrote).
-//   SettingsRollback       rollback of either: puts the old file back, or
-//                          removes the one made; only after this
-//                          installation's own backup or marker.
-//   SettingsCommit         commit: drops the backup and the marker.
+//                          shared settings file and config.properties.previous
+//                          to backups, and removes a Run value left (one
+//                          the program wrote).
+//   SettingsRollback       rollback of either: puts the old files back, or
+//                          removes the ones made; only after this
+//                          installation's own backups or markers.
+//   SettingsCommit         commit: drops the backups and the markers.
 //
-// Backup and marker lie in the install folder (only administrators write
+// Backups and markers lie in the install folder (only administrators write
 // there; the actions run as the system) under names unique to this
-// installation, "orlimo-{GUID}.backup" and "orlimo-{GUID}.created".
-// The deferred actions get "FOLDER<US>GUID" or "FOLDER<US>GUID<US>HEX"
-// (US = 0x1F, HEX the new file's bytes) as their CustomActionData; an
-// empty one makes them do nothing.
+// installation, "orlimo-{GUID}.backup", "orlimo-{GUID}.created",
+// "orlimo-{GUID}.previous.backup", "orlimo-{GUID}.previous.created".
+// The deferred actions get "FOLDER<US>GUID", "FOLDER<US>GUID<US>HEX" or
+// "FOLDER<US>GUID<US>HEX<US>PREVIOUS" (US = 0x1F, HEX the new file's bytes,
+// PREVIOUS the bytes config.properties.previous is to hold if it is missing)
+// as their CustomActionData; an empty one makes them do nothing.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
 #include <objbase.h>
 
 #include <string>
+#include <vector>
 
 #include "core/deploy.h"
+#include "core/settings.h"
 #include "setup_resource.h"
 #include "win/atomic_file.h"
 #include "win/registry.h"
+#include "win/system_dll.h"
 
 namespace {
 
 HINSTANCE g_module = nullptr;
+
+// msi.dll, which is no KnownDLL, from the system folder (never imported;
+// see win/system_dll.h), bound when an action starts. The installer's
+// process has loaded it already; this DLL only must not take another one,
+// and it leaves the process's DLL search as it is.
+struct Msi {
+    HMODULE module = nullptr;
+    decltype(&::MsiGetPropertyW) MsiGetPropertyW = nullptr;
+    decltype(&::MsiSetPropertyW) MsiSetPropertyW = nullptr;
+    decltype(&::MsiCreateRecord) MsiCreateRecord = nullptr;
+    decltype(&::MsiRecordSetStringW) MsiRecordSetStringW = nullptr;
+    decltype(&::MsiProcessMessage) MsiProcessMessage = nullptr;
+    decltype(&::MsiCloseHandle) MsiCloseHandle = nullptr;
+    decltype(&::MsiEnumRelatedProductsW) MsiEnumRelatedProductsW = nullptr;
+    decltype(&::MsiQueryProductStateW) MsiQueryProductStateW = nullptr;
+};
+Msi g_msi;
+
+bool LoadMsi() {
+    if (g_msi.module) return true;
+    Msi msi;
+    msi.module = orlimo::LoadSystemDll(L"msi.dll");
+    if (!msi.module) return false;
+    bool ok = true;
+    auto bind = [&](const char* name, auto* entry) { ok = orlimo::BindEntry(msi.module, name, entry) && ok; };
+    bind("MsiGetPropertyW", &msi.MsiGetPropertyW);
+    bind("MsiSetPropertyW", &msi.MsiSetPropertyW);
+    bind("MsiCreateRecord", &msi.MsiCreateRecord);
+    bind("MsiRecordSetStringW", &msi.MsiRecordSetStringW);
+    bind("MsiProcessMessage", &msi.MsiProcessMessage);
+    bind("MsiCloseHandle", &msi.MsiCloseHandle);
+    bind("MsiEnumRelatedProductsW", &msi.MsiEnumRelatedProductsW);
+    bind("MsiQueryProductStateW", &msi.MsiQueryProductStateW);
+    if (!ok) {
+        FreeLibrary(msi.module);
+        return false;
+    }
+    g_msi = msi;
+    return true;
+}
+
 const wchar_t kSeparator = L'\x1f';
 const char kSettings[] = "config.properties";
+const char kPrevious[] = "config.properties.previous";
+const wchar_t* const kProperties[] = {L"SERVER", L"PORT", L"INTERVAL", L"USERID", L"BOOKMARKS", L"AUTORUN"};
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
     DWORD size = 0;
     wchar_t empty[1] = {L'\0'};
-    if (MsiGetPropertyW(install, name, empty, &size) != ERROR_MORE_DATA) return std::wstring();
+    if (g_msi.MsiGetPropertyW(install, name, empty, &size) != ERROR_MORE_DATA) return std::wstring();
     std::wstring value(size + 1, L'\0');
     size += 1;
-    if (MsiGetPropertyW(install, name, &value[0], &size) != ERROR_SUCCESS) return std::wstring();
+    if (g_msi.MsiGetPropertyW(install, name, &value[0], &size) != ERROR_SUCCESS) return std::wstring();
     value.resize(size);
     return value;
 }
@@ -72,29 +137,46 @@ std::wstring LoadText(UINT id) {
 // A line in the installer's log; with `error`, also a message box when the
 // installer has a user interface. The text is never read as formatted text.
 void Say(MSIHANDLE install, const std::wstring& text, bool error) {
-    MSIHANDLE record = MsiCreateRecord(1);
-    MsiRecordSetStringW(record, 0, L"[1]");
-    MsiRecordSetStringW(record, 1, text.c_str());
+    MSIHANDLE record = g_msi.MsiCreateRecord(1);
+    g_msi.MsiRecordSetStringW(record, 0, L"[1]");
+    g_msi.MsiRecordSetStringW(record, 1, text.c_str());
     const int kind = error ? static_cast<int>(INSTALLMESSAGE_ERROR) | MB_OK | MB_ICONERROR
                            : static_cast<int>(INSTALLMESSAGE_INFO);
-    MsiProcessMessage(install, static_cast<INSTALLMESSAGE>(kind), record);
-    MsiCloseHandle(record);
+    g_msi.MsiProcessMessage(install, static_cast<INSTALLMESSAGE>(kind), record);
+    g_msi.MsiCloseHandle(record);
 }
 
-// Text in the system's ANSI code page, as the settings file holds it; false
-// when a character has no place in that code page.
-bool ToAnsi(const std::wstring& text, std::string* out) {
+// Text in a code page: the system's ANSI one, as the settings file holds
+// it, or UTF-8 for a file an editor saved so. False when a character has
+// no place in it (in UTF-8: half a surrogate pair).
+bool Encode(const std::wstring& text, UINT code_page, std::string* out) {
     out->clear();
     if (text.empty()) return true;
+    // (Windows 10 and later may have UTF-8 as the ANSI code page.)
+    const bool utf8 = code_page == CP_UTF8 || (code_page == CP_ACP && GetACP() == CP_UTF8);
+    if (utf8) {
+        for (size_t i = 0; i < text.size(); ++i) {
+            const bool high = text[i] >= 0xD800 && text[i] <= 0xDBFF, low = text[i] >= 0xDC00 && text[i] <= 0xDFFF;
+            if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+                ++i;
+            else if (high || low)
+                return false;
+        }
+    }
+    // UTF-8 takes neither the flag nor the "lossy" answer.
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
-                                nullptr, 0, nullptr, &lossy);
+    BOOL* lossy_out = utf8 ? nullptr : &lossy;
+    const int n = WideCharToMultiByte(code_page, flags, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, lossy_out);
     if (n <= 0 || lossy) return false;
     out->resize(static_cast<size_t>(n));
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), &(*out)[0],
-                        n, nullptr, &lossy);
+    WideCharToMultiByte(code_page, flags, text.data(), static_cast<int>(text.size()), &(*out)[0], n, nullptr,
+                        lossy_out);
     return !lossy;
 }
+
+bool ToAnsi(const std::wstring& text, std::string* out) { return Encode(text, CP_ACP, out); }
 
 std::string Narrow(const std::wstring& path) {
     std::string out;
@@ -116,6 +198,15 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// An empty file that says "this installation made that one"; false when it
+// cannot be made (or is there already).
+bool MakeMarker(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
 std::wstring Hex(const std::string& bytes) {
     static const wchar_t digits[] = L"0123456789abcdef";
     std::wstring out;
@@ -136,25 +227,36 @@ std::string Unhex(const std::wstring& hex) {
 }
 
 // The deferred actions' data: the install folder, this installation's
-// token and, when the file is to be written, its bytes.
+// token and, when the file is to be written, its bytes, and those for
+// config.properties.previous should there be none.
 struct Deferred {
     std::string folder, token;
     bool write = false;
     std::string bytes;
+    bool keep_previous = false;
+    std::string previous;
 
     static Deferred Parse(MSIHANDLE install) {
         const std::wstring data = Property(install, L"CustomActionData");
-        Deferred d;
-        const size_t cut = data.find(kSeparator);
-        if (cut == std::wstring::npos) return d;  // nothing to do
-        const size_t cut2 = data.find(kSeparator, cut + 1);
-        d.folder = Narrow(data.substr(0, cut));
-        d.token = Narrow(data.substr(cut + 1, cut2 == std::wstring::npos ? cut2 : cut2 - cut - 1));
-        if (cut2 != std::wstring::npos) {
-            d.write = true;
-            d.bytes = Unhex(data.substr(cut2 + 1));
+        std::vector<std::wstring> parts;
+        for (size_t at = 0;;) {
+            const size_t cut = data.find(kSeparator, at);
+            parts.push_back(data.substr(at, cut == std::wstring::npos ? cut : cut - at));
+            if (cut == std::wstring::npos) break;
+            at = cut + 1;
         }
-        if (d.token.empty()) d.folder.clear();
+        Deferred d;
+        if (parts.size() < 2 || parts[1].empty()) return d;  // nothing to do
+        d.folder = Narrow(parts[0]);
+        d.token = Narrow(parts[1]);
+        if (parts.size() > 2) {
+            d.write = true;
+            d.bytes = Unhex(parts[2]);
+        }
+        if (parts.size() > 3) {
+            d.keep_previous = true;
+            d.previous = Unhex(parts[3]);
+        }
         return d;
     }
     bool Usable() const { return !folder.empty(); }
@@ -162,6 +264,9 @@ struct Deferred {
     std::string Backup() const { return folder + "orlimo-" + token + ".backup"; }
     std::string Created() const { return folder + "orlimo-" + token + ".created"; }
     std::string RunRemoved() const { return folder + "orlimo-" + token + ".run"; }
+    std::string Previous() const { return folder + kPrevious; }
+    std::string PreviousBackup() const { return folder + "orlimo-" + token + ".previous.backup"; }
+    std::string PreviousCreated() const { return folder + "orlimo-" + token + ".previous.created"; }
 };
 
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -199,7 +304,7 @@ bool OtherProductInstalled(MSIHANDLE install) {
     const std::wstring upgrade_code = Property(install, L"UpgradeCode");
     const std::wstring self = Property(install, L"ProductCode");
     wchar_t product[39] = {};
-    for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
+    for (DWORD i = 0; g_msi.MsiEnumRelatedProductsW(upgrade_code.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
         if (lstrcmpiW(product, self.c_str()) != 0) return true;
     return false;
 }
@@ -212,19 +317,28 @@ bool UpgradeUnderWay(MSIHANDLE install) {
     return !Property(install, L"UPGRADINGPRODUCTCODE").empty() || OtherProductInstalled(install);
 }
 
-// Whether the machine-wide Run value "orlimo" exists, in either registry
-// view (the x86 package writes the 32-bit one, the x64 package the other).
-bool AutorunPresent() {
-    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0,
-                          KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-            continue;
-        const bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-        RegCloseKey(key);
-        if (present) return true;
-    }
-    return false;
+// Whether the machine-wide Run value "orlimo" exists in a registry view (0:
+// this package's own); only read, which any user may.
+bool AutorunPresentIn(REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return false;
+    const bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return present;
+}
+
+// Whether it exists in either view (the x86 package writes the 32-bit one,
+// the x64 package the other).
+bool AutorunPresent() { return AutorunPresentIn(KEY_WOW64_64KEY) || AutorunPresentIn(KEY_WOW64_32KEY); }
+
+// Maintenance: this product is installed and stays (a repair, a
+// reinstall, a modify). Not so where it is only advertised, as a Group
+// Policy assignment to users makes it before its first real installation.
+bool Maintenance(MSIHANDLE install) {
+    if (Property(install, L"Installed").empty()) return false;
+    const std::wstring self = Property(install, L"ProductCode");
+    return g_msi.MsiQueryProductStateW(self.c_str()) != INSTALLSTATE_ADVERTISED;
 }
 
 UINT Refuse(MSIHANDLE install, UINT message, const std::wstring& property, const std::wstring& value) {
@@ -235,6 +349,7 @@ UINT Refuse(MSIHANDLE install, UINT message, const std::wstring& property, const
 }  // namespace
 
 extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const std::wstring folder = Property(install, L"OrlimoFolder");
     std::wstring data = folder + kSeparator + NewToken();
     const std::wstring remove = Property(install, L"REMOVE");
@@ -242,12 +357,36 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         // The Autorun component's condition holds at removal too: a
         // component whose condition fails is left alone by the removal
         // (Wine's msiexec costs the conditions again every time).
-        MsiSetPropertyW(install, L"OrlimoAutorun", L"1");
+        g_msi.MsiSetPropertyW(install, L"OrlimoAutorun", L"1");
         if (UpgradeUnderWay(install)) {
             Say(install, L"orlimo: removed for an upgrade: config.properties stays", false);
             data.clear();
         }
+    } else if (Maintenance(install)) {
+        // Any user may start a repair or a reinstall of the installed
+        // product, with properties of their own, which the installer would
+        // pass on: none of them counts.
+        std::wstring ignored;
+        for (const wchar_t* name : kProperties)
+            if (!Property(install, name).empty()) ignored += std::wstring(L" ") + name;
+        std::wstring text = L"orlimo: a repair, reinstall or modify of the installed product: config.properties, "
+                            L"config.properties.previous and the Run value stay as they are";
+        if (!ignored.empty()) text += L"; ignored:" + ignored;
+        text += L" (the properties count only at a first installation and at an upgrade: install a new version "
+                L"with them, or edit config.properties by hand)";
+        Say(install, text, false);
+        // The Run value as it is in this package's view: the component
+        // is (re)installed only where it is there already (its condition
+        // is evaluated again at a reinstall).
+        g_msi.MsiSetPropertyW(install, L"OrlimoAutorun", AutorunPresentIn(0) ? L"1" : L"");
+        data.clear();
     } else {
+        std::string existing;
+        const bool have = ReadWholeFile(Narrow(folder) + kSettings, &existing);
+        // An editor's UTF-8 (the file begins with its mark): the values
+        // given are written in UTF-8 too.
+        const bool utf8 = have && orlimo::HasUtf8Mark(existing);
+        if (utf8) Say(install, L"orlimo: config.properties is UTF-8 (it begins with a byte-order mark)", false);
         struct Given {
             const wchar_t* name;
             std::string orlimo::DeployValues::*field;
@@ -259,7 +398,8 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         orlimo::DeployValues given;
         for (const Given& g : kGiven) {
             const std::wstring value = Property(install, g.name);
-            if (!ToAnsi(value, &(given.*g.field))) return Refuse(install, IDS_SETUP_CODE_PAGE, g.name, value);
+            if (!Encode(value, utf8 ? CP_UTF8 : CP_ACP, &(given.*g.field)))
+                return Refuse(install, IDS_SETUP_CODE_PAGE, g.name, value);
         }
         const std::wstring autorun = Property(install, L"AUTORUN");
         if (!autorun.empty() && autorun != L"1" && autorun != L"0")
@@ -267,14 +407,12 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         bool run = true;
         if (!autorun.empty()) {
             run = autorun == L"1";
-        } else if (!Property(install, L"Installed").empty() || OtherProductInstalled(install)) {
+        } else if (OtherProductInstalled(install)) {
             run = AutorunPresent();
             Say(install, run ? L"orlimo: upgrade: the Run value stays" : L"orlimo: upgrade: autorun stays off", false);
         }
-        MsiSetPropertyW(install, L"OrlimoAutorun", run ? L"1" : L"");
+        g_msi.MsiSetPropertyW(install, L"OrlimoAutorun", run ? L"1" : L"");
 
-        std::string existing;
-        const bool have = ReadWholeFile(Narrow(folder) + kSettings, &existing);
         orlimo::DeployResult result =
             orlimo::DeploySettings(have ? std::optional<std::string>(existing) : std::nullopt, given);
         switch (result.error) {
@@ -295,20 +433,49 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
             Say(install, L"orlimo: config.properties is kept as it is (no settings given)", false);
             result.file = existing;
         }
+        // config.properties.previous: the one kept already (written back
+        // should the old product's removal take it away), else the shared
+        // file as found here, before this installation changes it.
+        const std::string previous_path = Narrow(folder) + kPrevious;
+        std::string previous;
+        bool keep = ReadWholeFile(previous_path, &previous);
+        if (!keep && have && !Exists(previous_path)) {
+            previous = existing;
+            keep = true;
+        }
         if (result.file) {
             data += kSeparator;
             data += Hex(*result.file);
+            if (keep) {
+                data += kSeparator;
+                data += Hex(previous);
+            }
         }
     }
     for (const wchar_t* action : {L"WriteSettings", L"WriteSettingsRollback", L"RemoveSettings",
                                   L"RemoveSettingsRollback", L"SettingsCommit"})
-        MsiSetPropertyW(install, action, data.c_str());
+        g_msi.MsiSetPropertyW(install, action, data.c_str());
     return ERROR_SUCCESS;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.write || !d.Usable()) return ERROR_SUCCESS;
+    // First the shared file as it was before (the first one kept stays):
+    // the program counts a value in a user's copy that equals it as not
+    // set by the user.
+    if (d.keep_previous && !Exists(d.Previous())) {
+        if (!MakeMarker(d.PreviousCreated())) {
+            Say(install, L"orlimo: cannot write in the install folder", true);
+            return ERROR_INSTALL_FAILURE;
+        }
+        if (!orlimo::ReplaceFileAtomically(d.Previous(), d.previous)) {
+            Say(install, L"orlimo: cannot write config.properties.previous", true);
+            return ERROR_INSTALL_FAILURE;
+        }
+        Say(install, L"orlimo: config.properties.previous written (the shared settings as found)", false);
+    }
     std::string current;
     if (ReadWholeFile(d.Target(), &current)) {
         if (current == d.bytes) {
@@ -322,14 +489,9 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
     } else if (Exists(d.Target())) {
         Say(install, L"orlimo: cannot read config.properties", true);
         return ERROR_INSTALL_FAILURE;
-    } else {
-        HANDLE h = CreateFileA(d.Created().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            Say(install, L"orlimo: cannot write in the install folder", true);
-            return ERROR_INSTALL_FAILURE;
-        }
-        CloseHandle(h);
+    } else if (!MakeMarker(d.Created())) {
+        Say(install, L"orlimo: cannot write in the install folder", true);
+        return ERROR_INSTALL_FAILURE;
     }
     if (!orlimo::ReplaceFileAtomically(d.Target(), d.bytes)) {
         Say(install, L"orlimo: cannot write config.properties", true);
@@ -340,35 +502,39 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall RemoveSettings(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
-    if (Exists(d.Target()))
-        MoveFileExA(d.Target().c_str(), d.Backup().c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+    for (const auto& [file, backup] : {std::make_pair(d.Target(), d.Backup()),
+                                       std::make_pair(d.Previous(), d.PreviousBackup())})
+        if (Exists(file))
+            MoveFileExA(file.c_str(), backup.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
     // A Run value the package did not write (autorun switched on with the
     // program after an installation without it) would outlive the program.
-    if (RunValue(false, false)) {
-        HANDLE h = CreateFileA(d.RunRemoved().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
-            RunValue(true, false);
-        }
-    }
+    if (RunValue(false, false) && MakeMarker(d.RunRemoved())) RunValue(true, false);
     return ERROR_SUCCESS;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
+    const DWORD back = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
     if (Exists(d.Backup())) {
-        MoveFileExA(d.Backup().c_str(), d.Target().c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+        MoveFileExA(d.Backup().c_str(), d.Target().c_str(), back);
         Say(install, L"orlimo: config.properties put back", false);
     } else if (Exists(d.Created())) {
         DeleteFileA(d.Target().c_str());
         Say(install, L"orlimo: config.properties made by this installation removed", false);
     }
     DeleteFileA(d.Created().c_str());
+    if (Exists(d.PreviousBackup())) {
+        MoveFileExA(d.PreviousBackup().c_str(), d.Previous().c_str(), back);
+    } else if (Exists(d.PreviousCreated())) {
+        DeleteFileA(d.Previous().c_str());
+        Say(install, L"orlimo: config.properties.previous made by this installation removed", false);
+    }
+    DeleteFileA(d.PreviousCreated().c_str());
     if (Exists(d.RunRemoved())) {
         RunValue(false, true);
         DeleteFileA(d.RunRemoved().c_str());
@@ -377,12 +543,13 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE insta
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall SettingsCommit(MSIHANDLE install) {
+    if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
-    DeleteFileA(d.Backup().c_str());
-    DeleteFileA(d.Created().c_str());
-    DeleteFileA(d.RunRemoved().c_str());
-    // After an uninstall the backup was the folder's last file; a folder
+    for (const std::string& file :
+         {d.Backup(), d.Created(), d.PreviousBackup(), d.PreviousCreated(), d.RunRemoved()})
+        DeleteFileA(file.c_str());
+    // After an uninstall the backups were the folder's last files; a folder
     // that still holds something stays.
     RemoveDirectoryA(d.folder.c_str());
     return ERROR_SUCCESS;

@@ -4,10 +4,27 @@
 
 #include "core/poller.h"
 #include "win/settings_io.h"
+#include "win/system_dll.h"
 
 namespace orlimo {
 
 namespace {
+
+// WinINet, from the system folder (it is no KnownDLL, so an imported one
+// would be looked for beside the program first): loaded by the first fetch
+// (and by each next one while it cannot be), on the caller's thread, and
+// kept.
+struct WinInet {
+    HMODULE module = nullptr;
+    decltype(&::InternetOpenA) InternetOpenA = nullptr;
+    decltype(&::InternetSetOptionA) InternetSetOptionA = nullptr;
+    decltype(&::InternetOpenUrlA) InternetOpenUrlA = nullptr;
+    decltype(&::InternetReadFile) InternetReadFile = nullptr;
+    decltype(&::InternetCloseHandle) InternetCloseHandle = nullptr;
+    decltype(&::InternetCombineUrlA) InternetCombineUrlA = nullptr;
+    decltype(&::HttpQueryInfoA) HttpQueryInfoA = nullptr;
+};
+WinInet g_inet;
 
 // The thread of the newest fetch and its "done" event, kept until the
 // worker is seen to be done, so that at most one fetch thread is at work in
@@ -33,8 +50,9 @@ std::string g_logged_reason;
 std::string ErrorReason(DWORD error) {
     char text[256] = {};
     // WinINet's own words for its codes (certificate errors among them).
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-                        GetModuleHandleA("wininet.dll"), error, 0, text, sizeof(text), nullptr))
+    if (!g_inet.module ||
+        !FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, g_inet.module, error, 0,
+                        text, sizeof(text), nullptr))
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
                        sizeof(text), nullptr);
     char line[320];
@@ -71,6 +89,37 @@ void LogFailure(const std::string& url, std::string reason) {
     CloseHandle(h);
 }
 
+// Loads WinINet when it is not loaded yet; false, with the reason as the
+// log says it, when it cannot be (missing, broken, or without an entry).
+bool LoadWinInet(std::string* why) {
+    if (g_inet.module) return true;
+    WinInet inet;
+    inet.module = LoadSystemDll(L"wininet.dll");
+    if (!inet.module) {
+        *why = "wininet.dll cannot be loaded from the system folder: " + ErrorReason(GetLastError());
+        return false;
+    }
+    const char* missing = nullptr;
+    auto bind = [&](const char* name, auto* entry) {
+        if (!missing && !BindEntry(inet.module, name, entry)) missing = name;
+    };
+    bind("InternetOpenA", &inet.InternetOpenA);
+    bind("InternetSetOptionA", &inet.InternetSetOptionA);
+    bind("InternetOpenUrlA", &inet.InternetOpenUrlA);
+    bind("InternetReadFile", &inet.InternetReadFile);
+    bind("InternetCloseHandle", &inet.InternetCloseHandle);
+    bind("InternetCombineUrlA", &inet.InternetCombineUrlA);
+    bind("HttpQueryInfoA", &inet.HttpQueryInfoA);
+    if (missing) {
+        FreeLibrary(inet.module);
+        *why = std::string("the system folder's wininet.dll has no ") + missing + ": " +
+               ErrorReason(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    g_inet = inet;
+    return true;
+}
+
 const char kHttps[] = "https://";
 
 // The reply's status when it is not a success (outside 200-299), as the log
@@ -78,12 +127,12 @@ const char kHttps[] = "https://";
 // portal's maintenance page, a proxy's 502) is no reply to the query.
 std::string FailedStatus(HINTERNET request) {
     DWORD status = 0, size = sizeof(status);
-    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+    if (!g_inet.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
         return "HTTP status unknown";
     if (status >= 200 && status <= 299) return std::string();
     char text[128] = {};
     size = sizeof(text) - 1;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr)) text[0] = '\0';
+    if (!g_inet.HttpQueryInfoA(request, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr)) text[0] = '\0';
     char reason[200];
     wsprintfA(reason, "HTTP status %lu %.100s", status, text);
     return reason;
@@ -93,15 +142,15 @@ std::string FailedStatus(HINTERNET request) {
 // made absolute against url; empty for any other reply.
 std::string RedirectTarget(HINTERNET request, const std::string& url) {
     DWORD status = 0, size = sizeof(status);
-    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+    if (!g_inet.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
         status < 301 || status > 308 || (status > 303 && status < 307))
         return std::string();
     char location[4096];
     size = sizeof(location);
-    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr)) return std::string();
+    if (!g_inet.HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr)) return std::string();
     std::string next(8192, '\0');
     size = static_cast<DWORD>(next.size());
-    if (!InternetCombineUrlA(url.c_str(), location, &next[0], &size, 0)) return std::string();
+    if (!g_inet.InternetCombineUrlA(url.c_str(), location, &next[0], &size, 0)) return std::string();
     next.resize(size);
     return next;
 }
@@ -142,8 +191,8 @@ struct FetchState {
     // Closes what is still open; safe from either side, any number of times.
     void CloseHandles() {
         EnterCriticalSection(&lock);
-        if (request) InternetCloseHandle(request);
-        if (session) InternetCloseHandle(session);
+        if (request) g_inet.InternetCloseHandle(request);
+        if (session) g_inet.InternetCloseHandle(session);
         request = session = nullptr;
         LeaveCriticalSection(&lock);
     }
@@ -159,10 +208,10 @@ namespace {
 
 DWORD WINAPI FetchWorker(LPVOID param) {
     FetchState* st = static_cast<FetchState*>(param);
-    HINTERNET session = InternetOpenA("orlimo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET session = g_inet.InternetOpenA("orlimo", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     EnterCriticalSection(&st->lock);
     if (st->abandoned && session) {
-        InternetCloseHandle(session);
+        g_inet.InternetCloseHandle(session);
         session = nullptr;
     }
     st->session = session;
@@ -174,7 +223,7 @@ DWORD WINAPI FetchWorker(LPVOID param) {
         for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT}) {
             DWORD ms = kFetchDeadlineMs;
-            InternetSetOptionA(session, option, &ms, sizeof(ms));
+            g_inet.InternetSetOptionA(session, option, &ms, sizeof(ms));
         }
         // Redirects are followed here, not by WinINet (Wine's follows one
         // from https:// to http://): a few hops, never from TLS to plain.
@@ -183,14 +232,14 @@ DWORD WINAPI FetchWorker(LPVOID param) {
             const bool tls = url.compare(0, 8, kHttps) == 0;
             // TLS only for https:// (on an http:// address the flag would
             // try TLS on the plain port); the certificate is checked.
-            request = InternetOpenUrlA(session, url.c_str(), nullptr, 0,
+            request = g_inet.InternetOpenUrlA(session, url.c_str(), nullptr, 0,
                                        INTERNET_FLAG_DONT_CACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                                            (tls ? INTERNET_FLAG_SECURE : 0),
                                        1);
             if (!request) error = GetLastError();
             EnterCriticalSection(&st->lock);
             if (request && (st->abandoned || !st->session)) {
-                InternetCloseHandle(request);
+                g_inet.InternetCloseHandle(request);
                 request = nullptr;
             }
             st->request = request;
@@ -202,7 +251,7 @@ DWORD WINAPI FetchWorker(LPVOID param) {
                     : tls && next.compare(0, 8, kHttps) != 0 ? ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
                                                             : 0;
             EnterCriticalSection(&st->lock);
-            if (st->request) InternetCloseHandle(st->request);
+            if (st->request) g_inet.InternetCloseHandle(st->request);
             st->request = request = nullptr;
             LeaveCriticalSection(&st->lock);
             if (error) break;
@@ -213,7 +262,7 @@ DWORD WINAPI FetchWorker(LPVOID param) {
         if (request) reason = FailedStatus(request);
         if (!reason.empty()) {
             EnterCriticalSection(&st->lock);
-            if (st->request) InternetCloseHandle(st->request);
+            if (st->request) g_inet.InternetCloseHandle(st->request);
             st->request = request = nullptr;
             LeaveCriticalSection(&st->lock);
         }
@@ -228,7 +277,7 @@ DWORD WINAPI FetchWorker(LPVOID param) {
             char buffer[8192];
             for (;;) {
                 DWORD got = 0;
-                if (!InternetReadFile(request, buffer, sizeof(buffer), &got)) break;
+                if (!g_inet.InternetReadFile(request, buffer, sizeof(buffer), &got)) break;
                 if (st->Abandoned()) break;
                 if (got == 0 || !st->reply.Feed(buffer, got)) {
                     st->read_ok = true;
@@ -256,6 +305,11 @@ CUrlTextFetcher::~CUrlTextFetcher() {
 
 bool CUrlTextFetcher::Start(std::string url, HWND notify, UINT message) {
     if (state_ || WorkerAlive()) return false;
+    std::string why;
+    if (!LoadWinInet(&why)) {
+        LogFailure(url, why);
+        return false;
+    }
     FetchState* st = new FetchState;
     st->url = std::move(url);
     st->notify = notify;

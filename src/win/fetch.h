@@ -1,5 +1,6 @@
-// The text behind one web address, over WinINet, on a worker thread within a
-// fixed deadline. An https:// address goes over TLS with the certificate
+// The text behind one web address, over WinINet (loaded from the system
+// folder at run time, never imported), on a worker thread within a fixed
+// deadline. An https:// address goes over TLS with the certificate
 // checked against the system's trusted roots; nothing is ever ignored.
 #pragma once
 #include <windows.h>
@@ -34,9 +35,11 @@ public:
 
     // Starts fetching url and returns at once. When the worker is done,
     // `message` is posted to `notify` (when given) with the fetch's number
-    // as wParam. False when nothing was started: a fetch is running, or the
+    // as wParam. False when nothing was started: a fetch is running, the
     // worker of an earlier one has not ended yet (Wine's WinINet can stay
-    // blocked after its handles were closed; one such worker at a time).
+    // blocked after its handles were closed; one such worker at a time), or
+    // WinINet cannot be loaded from the system folder (the reason goes to
+    // the log).
     bool Start(std::string url, HWND notify = nullptr, UINT message = 0);
     bool Running() const { return state_ != nullptr; }
     unsigned Number() const { return number_; }

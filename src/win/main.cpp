@@ -4,8 +4,10 @@
 
 #include "win/app.h"
 #include "win/framework.h"
+#include "win/system_dll.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    orlimo::SearchDllsInSystemFolderOnly();  // before anything loads a DLL
     orlimo::SetAppInstance(instance);
     orlimo::COrlimoApp& app = orlimo::TheApp();
     if (!app.InitInstance()) return 0;

@@ -1,9 +1,10 @@
 """The installer package under Wine's msiexec, as company IT deploys it: a
 silent install with the portal's settings as properties, the installed
-program's first start, an upgrade, an uninstall, bad properties that
-stop the installation before anything is installed, a failure that rolls
-the settings back; and, in a 64-bit prefix, the two architectures'
-packages replacing each other."""
+program's first start, a repair and a reinstall that ignore properties,
+upgrades that keep the shared file as found, an uninstall, bad properties
+that stop the installation before anything is installed, a failure that
+rolls the settings back, an editor's UTF-8 file; and, in a 64-bit prefix,
+the two architectures' packages replacing each other."""
 
 import shutil
 import unittest
@@ -22,13 +23,14 @@ class PackageTest(GroupTestCase):
         env = cls.env
         version = harness.cmake_cache_value("CMAKE_PROJECT_VERSION")
         major, minor, patch = (int(p) for p in version.split(".")[:3])
-        higher = "%d.%d.%d" % (major, minor, patch + 1)
         packages = env.prefix.drive_c / "packages"
         packages.mkdir()
         cls.first = r"c:\packages\first.msi"
         shutil.copy(harness.package_path(), packages / "first.msi")
-        cls.second = r"c:\packages\second.msi"
-        harness.make_package(higher, packages / "second.msi")
+        # Three upgrades, each of a higher version.
+        for n, name in enumerate(("second", "third", "fourth"), start=1):
+            harness.make_package("%d.%d.%d" % (major, minor, patch + n), packages / (name + ".msi"))
+            setattr(cls, name, r"c:\packages\%s.msi" % name)
 
     def msiexec(self, *args):
         rc, out, err = self.env.prefix.wine("msiexec", *args, timeout=180)
@@ -37,9 +39,12 @@ class PackageTest(GroupTestCase):
     def installed(self, name=""):
         return self.env.prefix.exists(INSTALL_DIR + ("\\" + name if name else ""))
 
+    def shared(self, name="config.properties"):
+        return self.env.prefix.host_path(INSTALL_DIR + "\\" + name)
+
     def test_1_bad_property_installs_nothing(self):
         env = self.env
-        for bad in ("PORT=80a", "INTERVAL=1441", "SERVER=http://oa"):
+        for bad in ("PORT=80a", "INTERVAL=0", "INTERVAL=1441", "SERVER=http://oa"):
             with self.subTest(bad):
                 log = env.prefix.drive_c / "packages" / "bad.log"
                 rc = self.msiexec("/i", self.first, "/qn", bad, "/l*v", r"c:\packages\bad.log")
@@ -70,20 +75,40 @@ class PackageTest(GroupTestCase):
         self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
         shutil.rmtree(settings.parent)
 
+    def test_1c_an_editors_utf8_file_stays_utf8(self):
+        # Deployed by hand and saved by an editor as UTF-8, with its mark.
+        env = self.env
+        settings = self.shared()
+        settings.parent.mkdir(parents=True)
+        before = "\ufeffserver=by.hand.example.com\r\nuser_id=7\r\nbookmark=门户|http://oa/\r\n".encode("utf-8")
+        settings.write_bytes(before)
+        rc = self.msiexec("/i", self.first, "/qn", "SERVER=127.0.0.1", "BOOKMARKS=邮件|http://mail.example.com/")
+        self.assertEqual(rc, 0)
+        self.assertEqual(settings.read_bytes(), "\ufeffserver=127.0.0.1\r\nuser_id=7\r\ninterval_time=1\r\n"
+                         "server_port=80\r\nbookmark=邮件|http://mail.example.com/\r\n".encode("utf-8"))
+        # The file as found is kept for the program; an uninstall takes both.
+        self.assertEqual(self.shared("config.properties.previous").read_bytes(), before)
+        self.assertEqual(self.msiexec("/x", self.first, "/qn"), 0)
+        self.assertFalse(self.installed())
+
     def test_2_silent_install_with_the_portals_settings(self):
         env = self.env
         port = env.portal.port
-        rc = self.msiexec("/i", self.first, "/qn", "SERVER=127.0.0.1", "PORT=%d" % port, "INTERVAL=0",
+        rc = self.msiexec("/i", self.first, "/qn", "SERVER=127.0.0.1", "PORT=%d" % port, "INTERVAL=1440",
                           "USERID=42")
         self.assertEqual(rc, 0)
         read = env.prefix.read_file
         self.assertEqual(read(INSTALL_DIR + r"\config.properties"),
-                         b"server=127.0.0.1\r\nuser_id=42\r\ninterval_time=0\r\nserver_port=%d\r\n"
+                         b"server=127.0.0.1\r\nuser_id=42\r\ninterval_time=1440\r\nserver_port=%d\r\n"
                          b"bookmark=\r\n" % port)
         self.assertEqual(read(INSTALL_DIR + r"\lock.file"), b"")
         self.assertEqual(read(INSTALL_DIR + r"\orlimo.exe"), harness.ORLIMO_EXE.read_bytes())
         self.assertEqual(env.driver.reg_get(RUN_KEY, "orlimo")["text"], RUN_VALUE_DATA)
-        # The installed program starts as at logon and polls the portal as user 42.
+        # The installed program starts as at logon and polls the portal as
+        # user 42 (the interval shortened by hand, which the package refuses:
+        # its first poll would come after a minute).
+        settings = env.prefix.host_path(INSTALL_DIR + r"\config.properties")
+        settings.write_bytes(settings.read_bytes().replace(b"interval_time=1440", b"interval_time=0"))
         self.launch(env.prefix.host_path(INSTALL_DIR))
         self.assertTrue(wait_until(lambda: env.portal.requests(NOTIFY), 15))
         first = env.portal.requests(NOTIFY)[0]
@@ -93,18 +118,60 @@ class PackageTest(GroupTestCase):
                          sorted(["config.properties", "lock.file", "orlimo.exe",
                                  "%s.config.properties" % env.user()]), "installed nothing again")
 
-    def test_3_upgrade_keeps_the_settings_byte_for_byte(self):
+    def test_2b_repair_and_reinstall_ignore_the_properties(self):
+        # Any user may start these: the shared file and the Run value stay
+        # as they are, whatever they name.
         env = self.env
-        settings = env.prefix.host_path(INSTALL_DIR + r"\config.properties")
+        before = self.shared().read_bytes()
+        files = env.prefix.listdir(INSTALL_DIR)
+        env.prefix.reg_delete(RUN_KEY, "orlimo")  # autorun switched off
+        log = env.prefix.drive_c / "packages" / "maintenance.log"
+        # A repair (what "/fa" asks for: Wine's msiexec has no /f for a
+        # package), a reinstall, and the installed package started again.
+        for how in (("/i", self.first, "REINSTALL=ALL", "REINSTALLMODE=a"),
+                    ("/i", self.first, "REINSTALL=ALL", "REINSTALLMODE=vomus"), ("/i", self.first)):
+            with self.subTest(" ".join(how)):
+                rc = self.msiexec(*how, "/qn", "SERVER=evil.example", "PORT=81", "USERID=666", "INTERVAL=0",
+                                  "AUTORUN=1", "/l*v", r"c:\packages\maintenance.log")
+                self.assertEqual(rc, 0)
+                self.assertEqual(self.shared().read_bytes(), before)
+                self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
+                self.assertEqual(env.prefix.listdir(INSTALL_DIR), files)
+                self.assertIn("ignored: SERVER PORT INTERVAL USERID AUTORUN",
+                              log.read_bytes().decode("gbk", errors="replace"))
+        rc, o, e = env.prefix.wine("reg", "add", RUN_KEY, "/v", "orlimo", "/t", "REG_SZ", "/d", RUN_VALUE_DATA, "/f")
+        self.assertEqual(rc, 0)
+
+    def test_3_upgrades_keep_the_shared_file_as_first_found(self):
+        # The first upgrade with properties keeps the file it replaces as
+        # config.properties.previous (users' copies were made from it); the
+        # next ones leave that as it is.
+        env = self.env
+        found = self.shared().read_bytes()
+        port = env.portal.port
+        for package, server in ((self.second, b"b.example.com"), (self.third, b"c.example.com")):
+            with self.subTest(package):
+                self.assertEqual(self.msiexec("/i", package, "/qn", "SERVER=" + server.decode()), 0)
+                self.assertEqual(self.shared().read_bytes(),
+                                 b"server=%s\r\nuser_id=42\r\ninterval_time=0\r\nserver_port=%d\r\n"
+                                 b"bookmark=\r\n" % (server, port))
+                self.assertEqual(self.shared("config.properties.previous").read_bytes(), found)
+        self.assertEqual(env.driver.reg_get(RUN_KEY, "orlimo")["text"], RUN_VALUE_DATA)
+
+    def test_3b_upgrade_keeps_the_settings_byte_for_byte(self):
+        env = self.env
+        settings = self.shared()
+        previous = self.shared("config.properties.previous").read_bytes()
         settings.write_bytes(settings.read_bytes() + b"edited=by the administrator\r\n")
         before = settings.read_bytes()
-        self.assertEqual(self.msiexec("/i", self.second, "/qn"), 0)
+        self.assertEqual(self.msiexec("/i", self.fourth, "/qn"), 0)
         self.assertEqual(settings.read_bytes(), before)
+        self.assertEqual(self.shared("config.properties.previous").read_bytes(), previous)
         self.assertEqual(env.driver.reg_get(RUN_KEY, "orlimo")["text"], RUN_VALUE_DATA)
 
     def test_4_uninstall_leaves_the_users_settings(self):
         env = self.env
-        self.assertEqual(self.msiexec("/x", self.second, "/qn"), 0)
+        self.assertEqual(self.msiexec("/x", self.fourth, "/qn"), 0)
         self.assertEqual(env.prefix.listdir(INSTALL_DIR), ["%s.config.properties" % env.user()])
         self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
 
@@ -137,14 +204,19 @@ class ArchitectureTest(GroupTestCase):
         return self.msiexec("/i", r"c:\packages\%s.msi" % name, "/qn", "/l*v", r"c:\packages\%s.log" % name,
                             *props)
 
-    def assertOneOrlimo(self, arch, run_view):
+    def assertOneOrlimo(self, arch, run_view, previous=None):
+        """previous: what config.properties.previous holds (None: there is none)."""
         env = self.env
         read = env.prefix.read_file
         self.assertEqual(len(harness.installed_products(env.prefix)), 1, "one product")
         self.assertEqual(read(INSTALL_DIR + r"\orlimo.exe"), self.exe[arch])
         self.assertEqual(read(INSTALL_DIR + r"\lock.file"), b"")
         self.assertEqual(sorted(harness.run_values(env.prefix)), [run_view] if run_view else [])
-        self.assertEqual(sorted(env.prefix.listdir(INSTALL_DIR)), ["config.properties", "lock.file", "orlimo.exe"])
+        self.assertEqual(sorted(env.prefix.listdir(INSTALL_DIR)),
+                         ["config.properties"] + (["config.properties.previous"] if previous else [])
+                         + ["lock.file", "orlimo.exe"])
+        if previous:
+            self.assertEqual(read(INSTALL_DIR + r"\config.properties.previous"), previous)
 
     def test_1_x64_upgrades_x86_and_keeps_everything(self):
         env = self.env
@@ -152,16 +224,16 @@ class ArchitectureTest(GroupTestCase):
         self.assertOneOrlimo("i686", "32")
         settings = env.prefix.host_path(INSTALL_DIR + r"\config.properties")
         settings.write_bytes(settings.read_bytes() + b"edited=by the administrator\r\n")
-        before = settings.read_bytes()
+        before = type(self).found = settings.read_bytes()
         self.assertEqual(self.install("x64-1"), 0)
-        self.assertOneOrlimo("x86_64", "64")
+        self.assertOneOrlimo("x86_64", "64", previous=before)
         self.assertEqual(settings.read_bytes(), before)
 
     def test_2_same_version_of_the_other_architecture_replaces_it(self):
         env = self.env
         before = env.prefix.read_file(INSTALL_DIR + r"\config.properties")
         self.assertEqual(self.install("x86-1"), 0)
-        self.assertOneOrlimo("i686", "32")
+        self.assertOneOrlimo("i686", "32", previous=self.found)
         self.assertEqual(env.prefix.read_file(INSTALL_DIR + r"\config.properties"), before)
 
     def test_3_upgrade_keeps_autorun_off_and_ignores_planted_backups(self):
@@ -175,7 +247,7 @@ class ArchitectureTest(GroupTestCase):
             for name in ("orlimo-config.properties.backup", "orlimo-config.properties.created"):
                 env.prefix.host_path(temp + "\\" + name).mkdir(parents=True, exist_ok=True)
         self.assertEqual(self.install("x64-2", "SERVER=oa.example.com", "PORT=8080"), 0)
-        self.assertOneOrlimo("x86_64", None)
+        self.assertOneOrlimo("x86_64", None, previous=self.found)
         text = env.prefix.read_file(INSTALL_DIR + r"\config.properties")
         self.assertTrue(text.startswith(b"server=oa.example.com\r\nuser_id=42\r\ninterval_time=1\r\n"
                                         b"server_port=8080\r\n"), text)

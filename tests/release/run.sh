@@ -3,8 +3,9 @@
 # version of its own (ORLIMO_VERSION): the seven files are made under that
 # version, the checksums hold, every signed file verifies against the
 # certificate, one changed byte makes verification fail, the programs and
-# custom-action DLLs carry the version, and the packages' tables say what
-# they must (tests/release/tables.py). Debian's tools accept both Linux
+# custom-action DLLs carry the version and import KnownDLLs only (a renamed
+# import is caught), and the packages' tables say what they must
+# (tests/release/tables.py). Debian's tools accept both Linux
 # packages: lintian finds no error or warning, desktop-file-validate nothing
 # in their desktop entries, and appstreamcli accepts their metadata.
 # Ends with "release: N passed, N failed".
@@ -58,7 +59,17 @@ for arch in x86 x64; do
   mkdir -p "$work/$arch" && (cd "$work/$arch" && msidump -t -d . "$dist/orlimo-$version-$arch.msi") >>"$work/log" 2>&1
   check "the $arch package's custom-action DLL carries version $version" \
     carries "$work/$arch/Binary/Binary.OrlimoSetup" "$version"
+  check "$arch/orlimo.exe and the $arch package's custom-action DLL import KnownDLLs only" \
+    python3 "$ROOT/tests/release/imports.py" "$dist/$arch/orlimo.exe" "$work/$arch/Binary/Binary.OrlimoSetup"
 done
+# The import check sees an import of a DLL that is no KnownDLL.
+python3 -c '
+import sys
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[2], "wb").write(data.replace(b"USER32.dll", b"USEQ32.dll", 1))' "$dist/x86/orlimo.exe" "$work/renamed.exe"
+check "the import check finds an import that is no KnownDLL" \
+  bash -c '! python3 "$1" "$2" && python3 "$1" "$2" | grep -q "imports useq32.dll"' _ \
+  "$ROOT/tests/release/imports.py" "$work/renamed.exe"
 check "the build folders are back at the project's version" \
   fails grep -q "^CMAKE_PROJECT_VERSION:STATIC=$version\$" "$ROOT/build/mingw-i686/CMakeCache.txt"
 quiet() {  # COMMAND...: succeeds when it succeeds and prints nothing

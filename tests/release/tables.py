@@ -20,6 +20,7 @@ ACTIONS = {  # action: (entry, bits that must be set, bits that must be clear)
 }
 SECURE = {"SERVER", "PORT", "INTERVAL", "USERID", "BOOKMARKS", "AUTORUN"}
 VERSION_MAX_INCLUSIVE, VERSION_MIN_INCLUSIVE, ONLY_DETECT = 0x200, 0x100, 0x2
+TRANSITIVE = 0x40  # a component attribute
 
 
 def table(package, name):
@@ -71,9 +72,13 @@ def faults(package, version):
         found.append("SecureCustomProperties lacks %s" % ", ".join(sorted(missing)))
     if props.get("ProductVersion") != version:
         found.append("ProductVersion is %s" % props.get("ProductVersion"))
-    conditions = {r[0]: r[4] for r in table(package, "Component")}
-    if conditions.get("Autorun") != "OrlimoAutorun":
-        found.append("the Autorun component's condition is %r" % conditions.get("Autorun"))
+    components = {r[0]: r for r in table(package, "Component")}
+    autorun = components.get("Autorun", [""] * 6)
+    if autorun[4] != "OrlimoAutorun":
+        found.append("the Autorun component's condition is %r" % autorun[4])
+    if not autorun[3].isdigit() or not int(autorun[3]) & TRANSITIVE:
+        found.append("the Autorun component is not transitive (a reinstall would not evaluate "
+                     "its condition again): attributes %r" % autorun[3])
     return found
 
 

@@ -39,6 +39,20 @@ TEST(DeploySettings, UpgradeKeepsTheFileUnlessValuesAreGiven) {
     EXPECT_EQ(DeploySettings(existing, port).file, File("old.host", 3, 1, 8443, "A|http://a/"));
 }
 
+TEST(DeploySettings, AnEditorsUtf8FileKeepsItsMark) {
+    // Saved as UTF-8 with the byte-order mark; the given values come in
+    // UTF-8 too. The mark stays in front, the values are read past it.
+    const std::string existing = "\xEF\xBB\xBFserver=old.host\r\nuser_id=3\r\nbookmark=门户|http://oa/\r\n";
+    DeployValues port;
+    port.port = "8443";
+    EXPECT_EQ(DeploySettings(existing, port).file,
+              "\xEF\xBB\xBF" + File("old.host", 3, 1, 8443, "门户|http://oa/"));
+    EXPECT_FALSE(DeploySettings(existing, DeployValues()).file.has_value());
+    // A mark anywhere but at the start is no mark.
+    EXPECT_EQ(DeploySettings("user_id=3\r\n\xEF\xBB\xBFserver=x\r\n", port).file,
+              File(ORLIMO_DEFAULT_SERVER, 3, 1, 8443, ""));
+}
+
 TEST(DeploySettings, RefusesWhatTheFileCannotTake) {
     const struct {
         const char* what;
