@@ -85,7 +85,11 @@ build() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
 }
 
-SIZE_BUDGET_I686=$((300 * 1024))
+# Raised from 300 KiB when the program learnt to follow the shared settings
+# file, to read and write an editor's UTF-8 files and to load WinINet from
+# the system folder (about 9 KiB); it is there to catch a runaway (a
+# library's whole demangler, say), not to forbid features.
+SIZE_BUDGET_I686=$((320 * 1024))
 
 # check_program ARCH: the program's own build, its warnings, imports and
 # size. The program and the custom-action DLL import KnownDLLs only (any

@@ -116,7 +116,8 @@ class PackageTest(GroupTestCase):
         self.assertEqual(first["headers"].get("Host"), "127.0.0.1:%d" % port)
         self.assertEqual(sorted(env.prefix.listdir(INSTALL_DIR)),
                          sorted(["config.properties", "lock.file", "orlimo.exe",
-                                 "%s.config.properties" % env.user()]), "installed nothing again")
+                                 "%s.config.properties" % env.user(),
+                                 "%s.config.properties.shared" % env.user()]), "installed nothing again")
 
     def test_2b_repair_and_reinstall_ignore_the_properties(self):
         # Any user may start these: the shared file and the Run value stay
@@ -172,7 +173,8 @@ class PackageTest(GroupTestCase):
     def test_4_uninstall_leaves_the_users_settings(self):
         env = self.env
         self.assertEqual(self.msiexec("/x", self.fourth, "/qn"), 0)
-        self.assertEqual(env.prefix.listdir(INSTALL_DIR), ["%s.config.properties" % env.user()])
+        self.assertEqual(env.prefix.listdir(INSTALL_DIR), ["%s.config.properties" % env.user(),
+                                                           "%s.config.properties.shared" % env.user()])
         self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
 
 
