@@ -264,6 +264,12 @@ class Program:
         })
         return env
 
+    def output(self):
+        """What the program wrote to stdout and stderr so far, whole lines."""
+        path = self.dir / "program.log"
+        text = path.read_bytes().decode("utf-8", errors="replace") if path.exists() else ""
+        return text.split("\n")[:-1]
+
     # -- start and stop ----------------------------------------------------
 
     def start(self, wait_tray=True):
