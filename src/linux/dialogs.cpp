@@ -186,7 +186,7 @@ void CConfigDlg::accept() {
     s.user_id = user_id;
     s.server = server;
     s.server_port = server_port;
-    SaveSettings(this, path, server, user_id, interval_time, server_port, s.bookmark);
+    SaveSettings(this, path, s, app_.settings_encoding);
     QDialog::accept();
 }
 

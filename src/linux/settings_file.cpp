@@ -40,6 +40,7 @@ bool Readable(const QString& path) {
 }  // namespace
 
 FileEncoding DetectEncoding(const QByteArray& bytes) {
+    if (bytes.startsWith(kUtf8Mark)) return FileEncoding::Utf8WithMark;
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString text = utf8.decode(bytes);  // decodes only when made a QString
@@ -56,7 +57,7 @@ FileEncoding DetectEncoding(const QByteArray& bytes) {
 
 QString DecodeText(const std::string& bytes, FileEncoding encoding) {
     const QByteArray data = QByteArray::fromStdString(bytes);
-    if (encoding == FileEncoding::Utf8) return QString::fromUtf8(data);
+    if (encoding != FileEncoding::Gb18030) return QString::fromUtf8(data);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringDecoder gb18030("GB18030");
     if (gb18030.isValid()) return gb18030.decode(data);
@@ -67,7 +68,7 @@ QString DecodeText(const std::string& bytes, FileEncoding encoding) {
 }
 
 std::string EncodeText(const QString& text, FileEncoding encoding) {
-    if (encoding == FileEncoding::Utf8) return text.toUtf8().toStdString();
+    if (encoding != FileEncoding::Gb18030) return text.toUtf8().toStdString();
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringEncoder gb18030("GB18030");
     if (gb18030.isValid()) return QByteArray(gb18030.encode(text)).toStdString();
@@ -137,10 +138,16 @@ bool WriteFileAtomically(const QString& path, const QByteArray& data) {
     return file.commit();
 }
 
-bool SaveSettings(QWidget* owner, const QString& path, const std::string& server, int32_t user_id,
-                  int32_t interval_time, int32_t server_port, const std::string& bookmark) {
-    const std::string text = FormatSettingsFile(server, user_id, interval_time, server_port, bookmark);
-    if (WriteFileAtomically(path, QByteArray::fromStdString(text))) return true;
+QByteArray SettingsFileBytes(const Settings& values, FileEncoding encoding) {
+    QByteArray data;
+    if (encoding == FileEncoding::Utf8WithMark) data = kUtf8Mark;
+    data += QByteArray::fromStdString(FormatSettingsFile(values.server, values.user_id, values.interval_time,
+                                                         values.server_port, values.bookmark));
+    return data;
+}
+
+bool SaveSettings(QWidget* owner, const QString& path, const Settings& values, FileEncoding encoding) {
+    if (WriteFileAtomically(path, SettingsFileBytes(values, encoding))) return true;
     AppMessageBox(owner, Text(IDS_SAVE_FAILED));
     return false;
 }

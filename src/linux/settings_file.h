@@ -20,11 +20,13 @@ class QWidget;
 
 namespace orlimo {
 
-// The encoding of the settings file's text: UTF-8 when the whole file is
-// valid UTF-8, else GB18030 (a file written on Chinese Windows). Values are
-// kept as the file's bytes and only converted where they meet the user
-// interface, so a file is written back in the encoding it was read in.
-enum class FileEncoding { Utf8, Gb18030 };
+// The encoding of the settings file's text: UTF-8 with its mark when the
+// file begins with one (an editor's "UTF-8"; the reader skips the mark),
+// else UTF-8 when the whole file is valid UTF-8, else GB18030 (a file
+// written on Chinese Windows). Values are kept as the file's bytes and only
+// converted where they meet the user interface, so a file is written back
+// in the encoding it was read in, with its mark when it had one.
+enum class FileEncoding { Utf8, Utf8WithMark, Gb18030 };
 
 FileEncoding DetectEncoding(const QByteArray& bytes);
 QString DecodeText(const std::string& bytes, FileEncoding encoding);
@@ -53,9 +55,12 @@ void LoadSettings(const QString& path, Settings* settings, BookmarkList* bookmar
 // stays as it was.
 bool WriteFileAtomically(const QString& path, const QByteArray& data);
 
+// The five-line file in an encoding: its text values are bytes of that
+// encoding already; UTF-8 with its mark begins with the mark.
+QByteArray SettingsFileBytes(const Settings& values, FileEncoding encoding);
+
 // Writes the five-line file; shows "创建配置文件失败!" (owned by owner) and
 // returns false when it could not be written.
-bool SaveSettings(QWidget* owner, const QString& path, const std::string& server, int32_t user_id,
-                  int32_t interval_time, int32_t server_port, const std::string& bookmark);
+bool SaveSettings(QWidget* owner, const QString& path, const Settings& values, FileEncoding encoding);
 
 }  // namespace orlimo
