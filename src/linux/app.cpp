@@ -37,7 +37,10 @@ COrlimoApp::~COrlimoApp() {
 
 void COrlimoApp::InitInstance() {
     autorun_flag = Autostart().Present() ? 1 : 0;
-    LoadSettings(ResolveSettingsPath(), &settings, &bookmark_entries, &settings_encoding);
+    const QString path = ResolveSettingsPath();
+    // Where the user set nothing, the values follow the shared file.
+    if (path == UserSettingsPath()) FollowSharedFile(path, SharedSettingsPath());
+    LoadSettings(path, &settings, &bookmark_entries, &settings_encoding);
     frame_ = std::make_unique<CMainFrame>(*this);
     frame_->Create();
     CreateAllShortcuts();

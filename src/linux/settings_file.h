@@ -5,6 +5,11 @@
 //             ($XDG_CONFIG_DIRS, default /etc/xdg): the package's file
 //   per user  $XDG_CONFIG_HOME/orlimo/config.properties (default
 //             ~/.config/...): a copy of the shared file made on first start
+//   record    the per-user file's name + ".shared": a byte copy of the
+//             shared file as the user's values were last brought in line
+//             with it (see FollowSharedFile)
+//   previous  the shared file's name + ".previous": the shared file that a
+//             package upgrade replaced, kept by the package
 //
 // The file's rules (keys, numbers, favorites, the five-line writer) are the
 // core's; here are the paths, the atomic write and the text encoding.
@@ -62,5 +67,18 @@ QByteArray SettingsFileBytes(const Settings& values, FileEncoding encoding);
 // Writes the five-line file; shows "创建配置文件失败!" (owned by owner) and
 // returns false when it could not be written.
 bool SaveSettings(QWidget* owner, const QString& path, const Settings& values, FileEncoding encoding);
+
+// Later changes of the shared file reach the user's file for each value the
+// user has not set. The base is the record beside the user's file; without
+// one, the previous shared file a package upgrade kept; without either,
+// nothing tells, and every value of the user's file stays the user's own.
+// Each of the user's values that equals the base's takes the shared file's
+// (the core's FollowShared; text values compared and written in the user's
+// file's encoding); when that changes anything, the user's file is
+// rewritten atomically. Then the record becomes a copy of the shared file.
+// A shared file that cannot be read or holds no server changes nothing; a
+// user's file that cannot be rewritten stays as it is, and so does the
+// record (the next start tries again).
+void FollowSharedFile(const QString& user_path, const QString& shared_path);
 
 }  // namespace orlimo

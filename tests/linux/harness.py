@@ -201,6 +201,15 @@ class Run:
         log = self.portal("log")
         return [e for e in log if path is None or e.get("path") == path]
 
+    def another_portal(self):
+        """A second stand-in portal of its own (another company portal):
+        a Run-like object with portal_port, portal() and portal_requests();
+        the caller ends it with harness._terminate(its .proc)."""
+        other = Run(self.work)
+        other.proc = self._spawn([PYTHON, str(TOOLS / "portal.py"), "--port", "0"], stdout=subprocess.PIPE)
+        other.portal_port = int(_read_line(other.proc, 15, "another portal"))
+        return other
+
 
 class Program:
     """One start of the program with XDG folders of its own."""
