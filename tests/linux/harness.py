@@ -46,6 +46,7 @@ TIP_NEW_MESSAGE = "您有新消息!"
 NO_SETTINGS_TEXT = "配置文件不存在,请以管理员身份安装!"
 SNI = "org.kde.StatusNotifierItem"
 DBUSMENU = "com.canonical.dbusmenu"
+INSTANCE = "com.dunlore.orlimo"  # the running program's name on the session bus
 
 
 class HarnessError(Exception):
@@ -232,6 +233,7 @@ class Program:
         self.proc = None
         self.item_name = None
         self.out = None
+        self.env_overrides = {}  # e.g. another DISPLAY
 
     # -- files -------------------------------------------------------------
 
@@ -271,6 +273,7 @@ class Program:
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
             "QT_QPA_PLATFORM": "xcb",
         })
+        env.update(self.env_overrides)
         return env
 
     def output(self):
@@ -310,7 +313,17 @@ class Program:
     def running(self):
         return self.proc is not None and self.proc.poll() is None
 
+    def holds_instance_name(self):
+        """Whether this start of the program is the session's running one."""
+        daemon = self.run.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
+        try:
+            pid = daemon.GetConnectionUnixProcessID(INSTANCE, dbus_interface="org.freedesktop.DBus")
+        except dbus.DBusException:
+            return False
+        return self.proc is not None and int(pid) == self.proc.pid
+
     def stop(self):
+        held = self.running() and self.holds_instance_name()
         if self.running():
             try:
                 self.choose_caption("退出")
@@ -323,6 +336,10 @@ class Program:
         if self.out:
             self.out.close()
             self.out = None
+        # The session bus drops an ended program's name on its own time: the
+        # next start must not find it still taken.
+        if held:
+            wait_until(lambda: not self.run.bus.name_has_owner(INSTANCE), 5)
 
     # -- the tray item -----------------------------------------------------
 
