@@ -178,10 +178,10 @@ void CMainFrame::ShowNewMessagePrompt() {
     // One prompt at most: the poller counts it open until it has finished.
     prompt_ = new CNewMessageDlg(app_, poller_);
     connect(prompt_, &QDialog::finished, this, [this] { poller_.OnMessagePromptClosed(); });
-    OpenDialog(prompt_);
+    OpenDialog(prompt_, true);
 }
 
-void CMainFrame::ShowUpdatePrompt() { app_.OnNotifierUpdate(); }
+void CMainFrame::ShowUpdatePrompt() { app_.ShowUpdatePrompt(); }
 
 void CMainFrame::ShowOtherTimerMessage() { AppMessageBox(nullptr, Text(IDS_OTHER_TIMER)); }
 

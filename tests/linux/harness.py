@@ -143,17 +143,8 @@ class Run:
         return p
 
     def _start_xvfb(self):
-        r, w = os.pipe()
-        p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-nolisten", "tcp", "-screen", "0",
-                              "1280x1024x24"], pass_fds=(w,), stdin=subprocess.DEVNULL,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                             start_new_session=True)
-        os.close(w)
+        p, self.display = start_xvfb()
         self.procs.append(p)
-        try:
-            self.display = ":" + _read_all_line(r, 20, "Xvfb")
-        finally:
-            os.close(r)
 
     def _start_bus(self):
         # In the foreground, as a child of this process, so it is waited for.
@@ -210,6 +201,23 @@ class Run:
         other.proc = self._spawn([PYTHON, str(TOOLS / "portal.py"), "--port", "0"], stdout=subprocess.PIPE)
         other.portal_port = int(_read_line(other.proc, 15, "another portal"))
         return other
+
+
+def start_xvfb():
+    """An Xvfb display of its own: (process, ":N")."""
+    r, w = os.pipe()
+    p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-nolisten", "tcp", "-screen", "0",
+                          "1280x1024x24"], pass_fds=(w,), stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
+    os.close(w)
+    try:
+        return p, ":" + _read_all_line(r, 20, "Xvfb")
+    except HarnessError:
+        _terminate(p)
+        raise
+    finally:
+        os.close(r)
 
 
 class Program:
