@@ -51,7 +51,8 @@ foreach(size 16 22 24 32 48 64)
 endforeach()
 string(APPEND ORLIMO_ICONS_QRC "  </qresource>\n</RCC>\n")
 file(CONFIGURE OUTPUT ${ORLIMO_GENERATED}/orlimo_icons.qrc CONTENT "${ORLIMO_ICONS_QRC}" @ONLY)
-set_target_properties(orlimo PROPERTIES AUTORCC ON)
+# moc for the one class with a D-Bus slot (tray_host.h).
+set_target_properties(orlimo PROPERTIES AUTORCC ON AUTOMOC ON)
 target_sources(orlimo PRIVATE ${ORLIMO_GENERATED}/orlimo_icons.qrc)
 
 # The settings the package starts from: the build's server, nothing else set.

@@ -51,18 +51,32 @@ class StartupTests(ProgramTest):
         self.assertIn(b"server_port=1\r\n", p.shared_config.read_bytes())
 
     def test_the_icon_waits_for_a_panel_that_starts_later(self):
-        # Started with the session before the panel: the icon must still
-        # reach the panel's tray once it is there.
+        # Started with the session before the panel, and the panel (or the
+        # AppIndicator extension) comes after more than 30 s: the icon must
+        # still reach its tray over StatusNotifierItem; polls and prompts go
+        # on meanwhile.
         harness.RUN.set_tray_host(False)
         self.addCleanup(harness.RUN.set_tray_host, True)
-        p = self.start(shared=self.settings(), wait_tray=False)
+        started = time.monotonic()
+        p = self.start(shared=self.settings(interval=0, user_id=3), wait_tray=False)
         before = p.items()
-        time.sleep(2)
+        harness.RUN.portal("queue", {"kind": "has"})
+        prompt = wait_dialog("消息通知", 15)
+        self.assertIsNotNone(prompt, "no prompt while there is no tray")
+        prompt.press("下次再说")
+        notice = "orlimo: no tray yet"
+        self.assertTrue(wait_until(lambda: [line for line in p.output() if line.startswith(notice)], 40),
+                        "no line on standard error says why there is no icon")
+        # Past the 30 s after which an earlier version made its icon anyway.
+        time.sleep(max(0.0, started + 33 - time.monotonic()))
         self.assertTrue(p.running())
         self.assertEqual(p.items(), before, "no item while no tray host is there")
+        polls = [r for r in harness.RUN.portal_requests("/velsa/home/notifyMsg.jsp") if r["query"] == "usr_id=3&ver=1"]
+        self.assertGreater(len(polls), 20, "polls go on while there is no tray")
         harness.RUN.set_tray_host(True)
         p.wait_tray(before, timeout=10)
         self.assertEqual(p.tooltip(), TIP_NORMAL)
+        self.assertEqual(len([line for line in p.output() if line.startswith(notice)]), 1)
 
     def test_without_settings_the_message_then_the_defaults(self):
         p = self.start(wait_tray=False)
