@@ -136,7 +136,10 @@ else()
   set(ORLIMO_QT_TRANSLATIONS qttranslations5-l10n)
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs, ${ORLIMO_QT_TRANSLATIONS}, fonts-noto-cjk | fonts-wqy-microhei")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ORLIMO_GENERATED}/deb/conffiles)
+# preinst keeps the system settings file an upgrade replaces (users' copies
+# made before follow the new one where they equal it); postrm purge removes it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ORLIMO_GENERATED}/deb/conffiles
+    ${CMAKE_SOURCE_DIR}/res/linux/preinst ${CMAKE_SOURCE_DIR}/res/linux/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
