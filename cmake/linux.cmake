@@ -51,7 +51,8 @@ foreach(size 16 22 24 32 48 64)
 endforeach()
 string(APPEND ORLIMO_ICONS_QRC "  </qresource>\n</RCC>\n")
 file(CONFIGURE OUTPUT ${ORLIMO_GENERATED}/orlimo_icons.qrc CONTENT "${ORLIMO_ICONS_QRC}" @ONLY)
-set_target_properties(orlimo PROPERTIES AUTORCC ON)
+# moc for the one class with a D-Bus slot (tray_host.h).
+set_target_properties(orlimo PROPERTIES AUTORCC ON AUTOMOC ON)
 target_sources(orlimo PRIVATE ${ORLIMO_GENERATED}/orlimo_icons.qrc)
 
 # The settings the package starts from: the build's server, nothing else set.
@@ -135,7 +136,10 @@ else()
   set(ORLIMO_QT_TRANSLATIONS qttranslations5-l10n)
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs, ${ORLIMO_QT_TRANSLATIONS}, fonts-noto-cjk | fonts-wqy-microhei")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ORLIMO_GENERATED}/deb/conffiles)
+# preinst keeps the system settings file an upgrade replaces (users' copies
+# made before follow the new one where they equal it); postrm purge removes it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ORLIMO_GENERATED}/deb/conffiles
+    ${CMAKE_SOURCE_DIR}/res/linux/preinst ${CMAKE_SOURCE_DIR}/res/linux/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)

@@ -140,6 +140,10 @@ if [ "$PRIVATE" = 1 ]; then
   say "the tray icon is up (top right)"
 else
   sleep 2
+  # One orlimo per session: yours, if it runs, keeps the session's.
+  if ! kill -0 "$ORLIMO_PID" 2>/dev/null && grep -q "already running" "$DEMO/orlimo.log"; then
+    die "orlimo already runs in your session; end it (\"退出\" in its menu) and start the demo again"
+  fi
 fi
 say "portal log:  $DEMO/portal.log"
 say "browser log: $ORLIMO_BROWSER_LOG"

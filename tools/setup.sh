@@ -17,9 +17,10 @@ pkgs=(cmake ninja-build g++ make pkg-config
       # (libclang-rt is only recommended by clang-14, so it is named here)
       libfuzzer-14-dev libclang-rt-14-dev)
 # The Linux front end: Qt 6 and the .deb tools (dpkg-shlibdeps, file); its
-# tests' session bus, tray watcher and accessibility bus; the demo's tray.
+# tests' session bus, tray watcher and accessibility bus; GNOME's window
+# manager and a terminal to type into for the prompt test; the demo's tray.
 pkgs+=(qt6-base-dev dpkg-dev file dbus-daemon python3-dbus python3-gi gir1.2-atspi-2.0
-       at-spi2-core xdg-user-dirs trayer)
+       at-spi2-core xdg-user-dirs mutter xterm trayer)
 # The same front end on Qt 5 (preset linux-qt5); the package checks of the
 # release tier (lintian, desktop-file-validate, appstreamcli).
 pkgs+=(qtbase5-dev libqt5x11extras5-dev lintian desktop-file-utils appstream)

@@ -37,7 +37,10 @@ COrlimoApp::~COrlimoApp() {
 
 void COrlimoApp::InitInstance() {
     autorun_flag = Autostart().Present() ? 1 : 0;
-    LoadSettings(ResolveSettingsPath(), &settings, &bookmark_entries, &settings_encoding);
+    const QString path = ResolveSettingsPath();
+    // Where the user set nothing, the values follow the shared file.
+    if (path == UserSettingsPath()) FollowSharedFile(path, SharedSettingsPath());
+    LoadSettings(path, &settings, &bookmark_entries, &settings_encoding);
     frame_ = std::make_unique<CMainFrame>(*this);
     frame_->Create();
     CreateAllShortcuts();
@@ -86,10 +89,10 @@ void COrlimoApp::OpenUrl(const std::string& url) { LaunchAddress(url); }
 void COrlimoApp::OnLoginPage() { LaunchAddress(LoginUrl(settings)); }
 
 template <class Dialog, class... Args>
-void COrlimoApp::OpenCommandDialog(QPointer<QDialog>& open, Args&... args) {
+void COrlimoApp::OpenCommandDialog(QPointer<QDialog>& open, bool notice, Args&... args) {
     if (open) {
         open->raise();
-        open->activateWindow();
+        if (!notice) open->activateWindow();
         return;
     }
     auto* dlg = new Dialog(args...);
@@ -99,14 +102,16 @@ void COrlimoApp::OpenCommandDialog(QPointer<QDialog>& open, Args&... args) {
     QObject::connect(dlg, &QDialog::finished, dlg, [&open, dlg] {
         if (open == dlg) open = nullptr;
     });
-    OpenDialog(dlg);
+    OpenDialog(dlg, notice);
 }
 
-void COrlimoApp::OnSettings() { OpenCommandDialog<CConfigDlg>(settings_dlg_, *this); }
+void COrlimoApp::OnSettings() { OpenCommandDialog<CConfigDlg>(settings_dlg_, false, *this); }
 
-void COrlimoApp::OnNotifierUpdate() { OpenCommandDialog<CUpdateDlg>(update_dlg_, *this); }
+void COrlimoApp::OnNotifierUpdate() { OpenCommandDialog<CUpdateDlg>(update_dlg_, false, *this); }
 
-void COrlimoApp::OnAbout() { OpenCommandDialog<CAboutDlg>(about_dlg_); }
+void COrlimoApp::ShowUpdatePrompt() { OpenCommandDialog<CUpdateDlg>(update_dlg_, true, *this); }
+
+void COrlimoApp::OnAbout() { OpenCommandDialog<CAboutDlg>(about_dlg_, false); }
 
 void COrlimoApp::OnAutoRun() {
     XdgAutostart autostart = Autostart();

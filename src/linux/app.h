@@ -61,7 +61,8 @@ public:
     QUrl AddressUrl(const std::string& address) const;
 
     void OnLoginPage();       // the tray icon's activation
-    void OnNotifierUpdate() override;  // "自动更新", and the poller's update prompt
+    void OnNotifierUpdate() override;  // "自动更新"
+    void ShowUpdatePrompt();           // the same dialog, raised by a poll
 
     void CreateAllShortcuts();
     void OnShortcutDesktop();
@@ -85,8 +86,9 @@ private:
 
     // Opens a dialog of a command and returns at once; while it is open,
     // the command brings it to the front instead of opening a second one.
+    // A notice is raised by a poll (see OpenDialog).
     template <class Dialog, class... Args>
-    void OpenCommandDialog(QPointer<QDialog>& open, Args&... args);
+    void OpenCommandDialog(QPointer<QDialog>& open, bool notice, Args&... args);
 
     std::unique_ptr<CMainFrame> frame_;
     QPointer<QDialog> settings_dlg_;

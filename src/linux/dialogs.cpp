@@ -42,8 +42,18 @@ void FixedDialog(QDialog* dlg, int dialog_id) {
 
 }  // namespace
 
-void OpenDialog(QDialog* dlg) {
+void OpenDialog(QDialog* dlg, bool notice) {
     dlg->setAttribute(Qt::WA_DeleteOnClose);
+    if (notice) {
+        // Not modal either: Qt asks the window manager to activate a modal
+        // window when it is shown (a window-modal one without an owner
+        // locks nothing anyway).
+        dlg->setWindowFlag(Qt::WindowStaysOnTopHint);
+        dlg->setAttribute(Qt::WA_ShowWithoutActivating);
+        dlg->show();
+        dlg->raise();
+        return;
+    }
     dlg->open();
     dlg->raise();
     dlg->activateWindow();
@@ -186,7 +196,7 @@ void CConfigDlg::accept() {
     s.user_id = user_id;
     s.server = server;
     s.server_port = server_port;
-    SaveSettings(this, path, server, user_id, interval_time, server_port, s.bookmark);
+    SaveSettings(this, path, s, app_.settings_encoding);
     QDialog::accept();
 }
 

@@ -23,8 +23,12 @@ class Poller;
 // Windows (application-modal, they would lock an XEmbed tray icon).
 
 // Shows a dialog in front and returns at once; its finished signal says
-// when it is done.
-void OpenDialog(QDialog* dlg);
+// when it is done. A notice (a prompt that a poll raises, while the user
+// may be typing elsewhere) stays above other windows and is shown without
+// taking the keyboard: a window manager that refuses focus to a background
+// program (mutter) shows it then, and the user's next key does not press
+// its default button.
+void OpenDialog(QDialog* dlg, bool notice = false);
 
 // A modal message box titled "orlimo" with an OK button, owned by owner
 // (which it disables while it is open); nullptr for none. The caller waits

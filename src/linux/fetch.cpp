@@ -4,16 +4,6 @@
 #include <QNetworkRequest>
 
 namespace orlimo {
-namespace {
-
-// Errors that carry a complete HTTP answer (4xx, 5xx): its body is the
-// reply like any other.
-bool IsHttpStatusError(QNetworkReply::NetworkError error) {
-    const int code = static_cast<int>(error);
-    return (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
-}
-
-}  // namespace
 
 CUrlTextFetcher::CUrlTextFetcher() {
     // Redirects are followed, never from https to http: Qt 6's default,
@@ -49,6 +39,13 @@ void CUrlTextFetcher::Cancel() {
 }
 
 void CUrlTextFetcher::OnReadyRead() {
+    // An error page (a maintenance page, a proxy's 502) is no reply to the
+    // query, whatever its text: the poll failed.
+    const QString failed = FailedStatus();
+    if (!failed.isEmpty()) {
+        Fail(failed);
+        return;
+    }
     char buffer[16 * 1024];
     while (reply_ && reply_->bytesAvailable() > 0) {
         const qint64 n = reply_->read(buffer, sizeof buffer);
@@ -65,18 +62,34 @@ bool CUrlTextFetcher::HeadersCame() const {
     return reply_ && reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
 
+QString CUrlTextFetcher::FailedStatus() const {
+    if (!HeadersCame()) return QString();
+    const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 200 && status <= 299) return QString();
+    const QString phrase = reply_->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().simplified();
+    return QStringLiteral("HTTP status %1 %2").arg(status).arg(phrase).trimmed();
+}
+
+void CUrlTextFetcher::Fail(const QString& why) {
+    const QString reason = reply_->url().toString() + QLatin1String(": ") + why;
+    if (reason != logged_) qWarning("orlimo: poll failed: %s", qUtf8Printable(reason));
+    logged_ = reason;
+    Finish(std::string(kNoSocket));
+}
+
 void CUrlTextFetcher::OnFinished() {
     OnReadyRead();
     if (!reply_) return;  // finished while reading
     const QNetworkReply::NetworkError error = reply_->error();
     const bool refused_redirect =
         error == QNetworkReply::InsecureRedirectError || error == QNetworkReply::TooManyRedirectsError;
+    const QString failed = FailedStatus();
     if (!HeadersCame() || refused_redirect) {
-        const QString reason = reply_->url().toString() + QLatin1String(": ") + reply_->errorString();
-        if (reason != logged_) qWarning("orlimo: poll failed: %s", qUtf8Printable(reason));
-        logged_ = reason;
-        Finish(std::string(kNoSocket));
-    } else if (error == QNetworkReply::NoError || IsHttpStatusError(error)) {
+        Fail(reply_->errorString());
+    } else if (!failed.isEmpty()) {
+        // The final reply's status, after any redirects, is not a success.
+        Fail(failed);
+    } else if (error == QNetworkReply::NoError) {
         logged_.clear();
         Finish(text_.Finish());
     } else {
@@ -88,12 +101,15 @@ void CUrlTextFetcher::OnDeadline() {
     if (!reply_) return;
     OnReadyRead();
     if (!reply_) return;
+    // No reply headers in time, or only a redirect's whose next hop has not
+    // answered: the poll failed. A success whose body stalls gives nothing.
     if (!HeadersCame()) {
-        const QString reason = reply_->url().toString() + QLatin1String(": no answer in time");
-        if (reason != logged_) qWarning("orlimo: poll failed: %s", qUtf8Printable(reason));
-        logged_ = reason;
+        Fail(QStringLiteral("no answer in time"));
+    } else if (!FailedStatus().isEmpty()) {
+        Fail(FailedStatus());
+    } else {
+        Finish(std::nullopt);
     }
-    Finish(HeadersCame() ? Result() : Result(std::string(kNoSocket)));
 }
 
 void CUrlTextFetcher::Finish(const Result& result) {

@@ -21,13 +21,15 @@ namespace orlimo {
 // they lead from https:// to http:// (Qt's default policy). The result comes back from the event loop,
 // never from inside Start, exactly once unless Cancel comes first:
 //  - the reply body as ReplyText makes it (at most 100 lines, each line's
-//    first 64 KiB, at most 1 MiB read), whatever the HTTP status;
+//    first 64 KiB, at most 1 MiB read) when the final status is 200-299;
 //  - "no socket." when no reply headers came: no connection, a name that
 //    does not resolve, a refused or reset connection, a certificate that
 //    is not trusted or not for the host, the deadline; also a redirect
-//    that is refused. The reason goes to standard error (the session's
-//    log), once for a run of the same reason;
-//  - nothing when the body failed or stalled after the headers came.
+//    that is refused, and a final status outside 200-299 (an error page,
+//    a proxy's 407, 502 or 504), whose body is not read. The reason goes
+//    to standard error (the session's log), once for a run of the same
+//    reason;
+//  - nothing when a success's body failed or stalled after the headers.
 class CUrlTextFetcher : public QObject {
 public:
     using Result = std::optional<std::string>;
@@ -47,6 +49,12 @@ private:
     void OnFinished();
     void OnDeadline();
     bool HeadersCame() const;
+    // "HTTP status N PHRASE" when the reply's status is not a success;
+    // empty when it is, or when no headers came yet.
+    QString FailedStatus() const;
+    // Ends the query as "no socket." and logs why (once for a run of the
+    // same reason).
+    void Fail(const QString& why);
     void Finish(const Result& result);
     void Drop();
 

@@ -44,21 +44,15 @@ void CMainFrame::Create() {
     BuildMenu();
     UpdateMenuItems();
     poll_timer_.start();
-    ShowTrayWhenReady();
-}
-
-void CMainFrame::ShowTrayWhenReady() {
     // Started with the session, the program may come before the panel: an
-    // icon made then would never reach the panel's tray.
-    if (tray_) return;
-    if (TrayPresent() || tray_waits_++ >= kTrayWaitSeconds) {
-        ShowTray();
-    } else {
-        QTimer::singleShot(1000, this, [this] { ShowTrayWhenReady(); });
-    }
+    // icon made then would never reach the panel's tray. Polls and prompts
+    // go on meanwhile.
+    tray_watch_ = new CTrayWatch([this] { ShowTray(); });
 }
 
 void CMainFrame::ShowTray() {
+    if (tray_) return;
+    if (tray_watch_) tray_watch_->deleteLater();
     tray_ = std::make_unique<QSystemTrayIcon>();
     tray_->setIcon(icon_id_ == kIconWhite ? icon_white_ : icon_normal_);
     tray_->setToolTip(Text(TipString(tip_)));
@@ -69,6 +63,7 @@ void CMainFrame::ShowTray() {
 }
 
 void CMainFrame::Destroy() {
+    delete tray_watch_;
     poller_.Stop();
     fetcher_.Cancel();
     poll_timer_.stop();
@@ -178,10 +173,10 @@ void CMainFrame::ShowNewMessagePrompt() {
     // One prompt at most: the poller counts it open until it has finished.
     prompt_ = new CNewMessageDlg(app_, poller_);
     connect(prompt_, &QDialog::finished, this, [this] { poller_.OnMessagePromptClosed(); });
-    OpenDialog(prompt_);
+    OpenDialog(prompt_, true);
 }
 
-void CMainFrame::ShowUpdatePrompt() { app_.OnNotifierUpdate(); }
+void CMainFrame::ShowUpdatePrompt() { app_.ShowUpdatePrompt(); }
 
 void CMainFrame::ShowOtherTimerMessage() { AppMessageBox(nullptr, Text(IDS_OTHER_TIMER)); }
 

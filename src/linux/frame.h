@@ -16,6 +16,7 @@
 
 #include "core/poller.h"
 #include "linux/fetch.h"
+#include "linux/tray_host.h"
 
 class QAction;
 
@@ -44,9 +45,6 @@ public:
     // mark as they are to show now.
     void UpdateMenuItems();
 
-    // How long start-up waits for a tray before it shows the icon anyway.
-    static constexpr int kTrayWaitSeconds = 30;
-
 private:
     // PollerHost, called only by the poller: the icon, the query, the prompts.
     void SetTrayIcon(int icon_id, TrayTip tip) override;
@@ -57,7 +55,6 @@ private:
     void ShowUpdatePrompt() override;
     void ShowOtherTimerMessage() override;
 
-    void ShowTrayWhenReady();
     void ShowTray();
     void BuildMenu();
     void OnActivated(QSystemTrayIcon::ActivationReason reason);
@@ -70,9 +67,9 @@ private:
     QIcon icon_normal_;
     QIcon icon_white_;
     // Made only once a tray exists: Qt chooses between a StatusNotifierItem
-    // and XEmbed when the icon is made, for good.
+    // and XEmbed when the icon is made, for good. Until then, the watch.
     std::unique_ptr<QSystemTrayIcon> tray_;
-    int tray_waits_ = 0;
+    QPointer<CTrayWatch> tray_watch_;
     int icon_id_ = kIconNormal;
     TrayTip tip_ = TrayTip::Normal;
     std::unique_ptr<QMenu> menu_;

@@ -12,6 +12,8 @@
 #include <QTextCodec>
 #endif
 
+#include <optional>
+
 #include "linux/dialogs.h"
 #include "linux/texts.h"
 
@@ -40,6 +42,7 @@ bool Readable(const QString& path) {
 }  // namespace
 
 FileEncoding DetectEncoding(const QByteArray& bytes) {
+    if (bytes.startsWith(kUtf8Mark)) return FileEncoding::Utf8WithMark;
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString text = utf8.decode(bytes);  // decodes only when made a QString
@@ -56,7 +59,7 @@ FileEncoding DetectEncoding(const QByteArray& bytes) {
 
 QString DecodeText(const std::string& bytes, FileEncoding encoding) {
     const QByteArray data = QByteArray::fromStdString(bytes);
-    if (encoding == FileEncoding::Utf8) return QString::fromUtf8(data);
+    if (encoding != FileEncoding::Gb18030) return QString::fromUtf8(data);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringDecoder gb18030("GB18030");
     if (gb18030.isValid()) return gb18030.decode(data);
@@ -67,7 +70,7 @@ QString DecodeText(const std::string& bytes, FileEncoding encoding) {
 }
 
 std::string EncodeText(const QString& text, FileEncoding encoding) {
-    if (encoding == FileEncoding::Utf8) return text.toUtf8().toStdString();
+    if (encoding != FileEncoding::Gb18030) return text.toUtf8().toStdString();
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     QStringEncoder gb18030("GB18030");
     if (gb18030.isValid()) return QByteArray(gb18030.encode(text)).toStdString();
@@ -137,12 +140,74 @@ bool WriteFileAtomically(const QString& path, const QByteArray& data) {
     return file.commit();
 }
 
-bool SaveSettings(QWidget* owner, const QString& path, const std::string& server, int32_t user_id,
-                  int32_t interval_time, int32_t server_port, const std::string& bookmark) {
-    const std::string text = FormatSettingsFile(server, user_id, interval_time, server_port, bookmark);
-    if (WriteFileAtomically(path, QByteArray::fromStdString(text))) return true;
+QByteArray SettingsFileBytes(const Settings& values, FileEncoding encoding) {
+    QByteArray data;
+    if (encoding == FileEncoding::Utf8WithMark) data = kUtf8Mark;
+    data += QByteArray::fromStdString(FormatSettingsFile(values.server, values.user_id, values.interval_time,
+                                                         values.server_port, values.bookmark));
+    return data;
+}
+
+bool SaveSettings(QWidget* owner, const QString& path, const Settings& values, FileEncoding encoding) {
+    if (WriteFileAtomically(path, SettingsFileBytes(values, encoding))) return true;
     AppMessageBox(owner, Text(IDS_SAVE_FAILED));
     return false;
+}
+
+namespace {
+
+// A shared file's values and the encoding of their text; none when the
+// file is no shared settings file.
+struct SharedFile {
+    Settings values;
+    FileEncoding encoding;
+};
+
+std::optional<SharedFile> ReadShared(const QString& path, QByteArray* data) {
+    if (!ReadWhole(path, data)) return std::nullopt;
+    const std::optional<Settings> values = SharedSettingsValues(data->toStdString());
+    if (!values) return std::nullopt;
+    return SharedFile{*values, DetectEncoding(*data)};
+}
+
+// The values with their text in another encoding (numbers need none).
+Settings InEncoding(Settings values, FileEncoding from, FileEncoding to) {
+    if ((from == FileEncoding::Gb18030) == (to == FileEncoding::Gb18030)) return values;
+    values.server = EncodeText(DecodeText(values.server, from), to);
+    values.bookmark = EncodeText(DecodeText(values.bookmark, from), to);
+    return values;
+}
+
+}  // namespace
+
+void FollowSharedFile(const QString& user_path, const QString& shared_path) {
+    if (shared_path.isEmpty()) return;
+    QByteArray shared_data, user_data;
+    const std::optional<SharedFile> shared = ReadShared(shared_path, &shared_data);
+    if (!shared || !ReadWhole(user_path, &user_data)) return;
+
+    const QString record_path = user_path + QLatin1String(".shared");
+    QByteArray record_data, previous_data;
+    std::optional<SharedFile> base = ReadShared(record_path, &record_data);
+    if (!base) base = ReadShared(shared_path + QLatin1String(".previous"), &previous_data);
+
+    if (base) {
+        Settings user;
+        BookmarkList unused;
+        ApplySettingsText(user_data.toStdString(), &user, &unused);
+        const FileEncoding encoding = DetectEncoding(user_data);
+        const Settings in_force = FollowShared(user, InEncoding(base->values, base->encoding, encoding),
+                                               InEncoding(shared->values, shared->encoding, encoding));
+        if (!SameSettings(in_force, user) &&
+            !WriteFileAtomically(user_path, SettingsFileBytes(in_force, encoding))) {
+            qWarning("orlimo: %s could not be brought in line with %s", qUtf8Printable(user_path),
+                     qUtf8Printable(shared_path));
+            return;
+        }
+    }
+    if (record_data != shared_data && !WriteFileAtomically(record_path, shared_data)) {
+        qWarning("orlimo: %s could not be written", qUtf8Printable(record_path));
+    }
 }
 
 }  // namespace orlimo

@@ -1,8 +1,12 @@
 #include "linux/tray_host.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
@@ -11,43 +15,127 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace orlimo {
+namespace {
 
-bool TrayPresent() {
-    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected() && bus.interface()->isServiceRegistered(watcher)) {
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            watcher, QStringLiteral("/StatusNotifierWatcher"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
-        const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-            reply.arguments().first().value<QDBusVariant>().variant().toBool())
-            return true;
-    }
+const char kWatcher[] = "org.kde.StatusNotifierWatcher";
+const char kWatcherPath[] = "/StatusNotifierWatcher";
+
+xcb_connection_t* XConnection() {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    return x11 ? x11->connection() : nullptr;
 #else
-    xcb_connection_t* c = QX11Info::connection();  // none when Qt does not run on X11
+    return QX11Info::isPlatformX11() ? QX11Info::connection() : nullptr;
 #endif
-    if (!c) return false;
-    // The tray of screen 0, the one X screen of a desktop session.
-    static const char kTraySelection[] = "_NET_SYSTEM_TRAY_S0";
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 1, sizeof kTraySelection - 1, kTraySelection), nullptr);
-    if (!atom) return false;
-    const xcb_atom_t selection = atom->atom;
-    free(atom);
-    if (selection == XCB_ATOM_NONE) return false;
+}
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name, size_t length) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(length), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    free(reply);
+    return atom;
+}
+
+bool SelectionOwned(xcb_connection_t* c, xcb_atom_t selection) {
     xcb_get_selection_owner_reply_t* owner =
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
     const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
     free(owner);
     return owned;
+}
+
+}  // namespace
+
+CTrayWatch::CTrayWatch(std::function<void()> ready) : ready_(std::move(ready)) {
+    xembed_grace_.setSingleShot(true);
+    xembed_grace_.setInterval(kXEmbedGraceMs);
+    connect(&xembed_grace_, &QTimer::timeout, this, [this] { Ready(); });
+    notice_.setSingleShot(true);
+    connect(&notice_, &QTimer::timeout, this, [] {
+        std::fprintf(stderr,
+                     "orlimo: no tray yet (no StatusNotifierItem host is registered and the screen has no "
+                     "XEmbed tray); polls go on, and the icon shows once a tray comes\n");
+    });
+    notice_.start(kNoTrayNoticeMs);
+
+    // Listening first, then asking: a tray that comes in between is not missed.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        service_watch_ = new QDBusServiceWatcher(QString::fromLatin1(kWatcher), bus,
+                                                 QDBusServiceWatcher::WatchForRegistration, this);
+        connect(service_watch_, &QDBusServiceWatcher::serviceRegistered, this, [this] { AskWatcher(); });
+        // From whichever process owns the watcher's name now or later.
+        bus.connect(QString(), QString::fromLatin1(kWatcherPath), QString::fromLatin1(kWatcher),
+                    QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(OnHostRegistered()));
+        AskWatcher();
+    }
+    if (xcb_connection_t* c = XConnection()) {
+        // The tray of screen 0, the one X screen of a desktop session. A tray
+        // that takes the selection later says so to the root window with a
+        // MANAGER message, which Qt's own root-window mask lets through.
+        static const char kManager[] = "MANAGER";
+        static const char kSelection[] = "_NET_SYSTEM_TRAY_S0";
+        manager_atom_ = Atom(c, kManager, sizeof kManager - 1);
+        selection_atom_ = Atom(c, kSelection, sizeof kSelection - 1);
+        if (manager_atom_ != XCB_ATOM_NONE && selection_atom_ != XCB_ATOM_NONE) {
+            QCoreApplication::instance()->installNativeEventFilter(this);
+            if (SelectionOwned(c, selection_atom_)) XEmbedTrayCame();
+        }
+    }
+}
+
+CTrayWatch::~CTrayWatch() {
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeNativeEventFilter(this);
+}
+
+void CTrayWatch::AskWatcher() {
+    // Asked without waiting: the answer comes back through the event loop.
+    QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(kWatcher),
+                                                      QString::fromLatin1(kWatcherPath),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QString::fromLatin1(kWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
+    auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {
+        done->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *done;
+        if (reply.isValid() && reply.value().variant().toBool()) Ready();
+    });
+}
+
+void CTrayWatch::OnHostRegistered() { Ready(); }
+
+void CTrayWatch::XEmbedTrayCame() {
+    if (!xembed_grace_.isActive()) xembed_grace_.start();
+}
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+bool CTrayWatch::nativeEventFilter(const QByteArray& type, void* message, qintptr*) {
+#else
+bool CTrayWatch::nativeEventFilter(const QByteArray& type, void* message, long*) {
+#endif
+    if (type != "xcb_generic_event_t" || done_) return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) return false;
+    const auto* client = reinterpret_cast<const xcb_client_message_event_t*>(event);
+    if (client->format == 32 && client->type == manager_atom_ && client->data.data32[1] == selection_atom_) {
+        XEmbedTrayCame();
+    }
+    return false;  // Qt sees it too
+}
+
+void CTrayWatch::Ready() {
+    if (done_) return;
+    done_ = true;
+    xembed_grace_.stop();
+    notice_.stop();
+    // Queued: the receiver may delete this object.
+    QMetaObject::invokeMethod(this, [this] { ready_(); }, Qt::QueuedConnection);
 }
 
 }  // namespace orlimo

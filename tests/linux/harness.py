@@ -46,6 +46,7 @@ TIP_NEW_MESSAGE = "您有新消息!"
 NO_SETTINGS_TEXT = "配置文件不存在,请以管理员身份安装!"
 SNI = "org.kde.StatusNotifierItem"
 DBUSMENU = "com.canonical.dbusmenu"
+INSTANCE = "com.dunlore.orlimo"  # the running program's name on the session bus
 
 
 class HarnessError(Exception):
@@ -142,17 +143,8 @@ class Run:
         return p
 
     def _start_xvfb(self):
-        r, w = os.pipe()
-        p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-nolisten", "tcp", "-screen", "0",
-                              "1280x1024x24"], pass_fds=(w,), stdin=subprocess.DEVNULL,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                             start_new_session=True)
-        os.close(w)
+        p, self.display = start_xvfb()
         self.procs.append(p)
-        try:
-            self.display = ":" + _read_all_line(r, 20, "Xvfb")
-        finally:
-            os.close(r)
 
     def _start_bus(self):
         # In the foreground, as a child of this process, so it is waited for.
@@ -201,6 +193,32 @@ class Run:
         log = self.portal("log")
         return [e for e in log if path is None or e.get("path") == path]
 
+    def another_portal(self):
+        """A second stand-in portal of its own (another company portal):
+        a Run-like object with portal_port, portal() and portal_requests();
+        the caller ends it with harness._terminate(its .proc)."""
+        other = Run(self.work)
+        other.proc = self._spawn([PYTHON, str(TOOLS / "portal.py"), "--port", "0"], stdout=subprocess.PIPE)
+        other.portal_port = int(_read_line(other.proc, 15, "another portal"))
+        return other
+
+
+def start_xvfb():
+    """An Xvfb display of its own: (process, ":N")."""
+    r, w = os.pipe()
+    p = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-nolisten", "tcp", "-screen", "0",
+                          "1280x1024x24"], pass_fds=(w,), stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
+    os.close(w)
+    try:
+        return p, ":" + _read_all_line(r, 20, "Xvfb")
+    except HarnessError:
+        _terminate(p)
+        raise
+    finally:
+        os.close(r)
+
 
 class Program:
     """One start of the program with XDG folders of its own."""
@@ -223,6 +241,7 @@ class Program:
         self.proc = None
         self.item_name = None
         self.out = None
+        self.env_overrides = {}  # e.g. another DISPLAY
 
     # -- files -------------------------------------------------------------
 
@@ -262,7 +281,14 @@ class Program:
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
             "QT_QPA_PLATFORM": "xcb",
         })
+        env.update(self.env_overrides)
         return env
+
+    def output(self):
+        """What the program wrote to stdout and stderr so far, whole lines."""
+        path = self.dir / "program.log"
+        text = path.read_bytes().decode("utf-8", errors="replace") if path.exists() else ""
+        return text.split("\n")[:-1]
 
     # -- start and stop ----------------------------------------------------
 
@@ -295,7 +321,17 @@ class Program:
     def running(self):
         return self.proc is not None and self.proc.poll() is None
 
+    def holds_instance_name(self):
+        """Whether this start of the program is the session's running one."""
+        daemon = self.run.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
+        try:
+            pid = daemon.GetConnectionUnixProcessID(INSTANCE, dbus_interface="org.freedesktop.DBus")
+        except dbus.DBusException:
+            return False
+        return self.proc is not None and int(pid) == self.proc.pid
+
     def stop(self):
+        held = self.running() and self.holds_instance_name()
         if self.running():
             try:
                 self.choose_caption("退出")
@@ -308,6 +344,10 @@ class Program:
         if self.out:
             self.out.close()
             self.out = None
+        # The session bus drops an ended program's name on its own time: the
+        # next start must not find it still taken.
+        if held:
+            wait_until(lambda: not self.run.bus.name_has_owner(INSTANCE), 5)
 
     # -- the tray item -----------------------------------------------------
 

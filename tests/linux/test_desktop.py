@@ -69,6 +69,27 @@ class SettingsDialogTests(ProgramTest):
         self.assertTrue(wait_until(lambda: [r for r in harness.RUN.portal_requests("/velsa/home/notifyMsg.jsp")
                                             if r["query"] == "usr_id=42&ver=1"], 10))
 
+    def test_a_file_an_editor_saved_as_utf8_keeps_its_mark(self):
+        # An editor's "UTF-8": the mark EF BB BF before "server=". The file
+        # names the portal; the build's default host would get no poll.
+        favorites = "企业邮箱|http://127.0.0.1/mail=网站|http://127.0.0.1/site"
+        user = b"\xef\xbb\xbf" + self.settings(user_id=7, interval=0, bookmark=favorites)
+        p = self.start(user=user)
+        polls = lambda: harness.RUN.portal_requests("/velsa/home/notifyMsg.jsp")  # noqa: E731
+        self.assertTrue(wait_until(polls, 10), "no poll at the server the file names")
+        self.assertEqual(polls()[0]["query"], "usr_id=7&ver=1")
+        self.assertEqual([n["label"] for n in p.submenu("收藏夹")["children"][:2]], ["企业邮箱", "网站"])
+
+        dlg = self.open_settings(p)
+        self.assertEqual(dlg.fields()["服务器:"], "127.0.0.1")
+        dlg.set_field("服务器:", "门户.127.0.0.1")
+        dlg.set_field("用户ID:", "42")
+        dlg.press("保存")
+        self.assertTrue(wait_no_dialog(CONFIG))
+        self.assertEqual(p.user_config.read_bytes(), b"\xef\xbb\xbf" + (
+            "server=门户.127.0.0.1\r\nuser_id=42\r\ninterval_time=0\r\nserver_port=%d\r\nbookmark=%s\r\n"
+            % (harness.RUN.portal_port, favorites)).encode("utf-8"))
+
     def test_a_save_that_fails_is_reported_and_the_values_stay_in_force(self):
         # The user's settings folder cannot be made (a file holds its name).
         def block(p):

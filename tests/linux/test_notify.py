@@ -122,6 +122,37 @@ class NotifyTests(ProgramTest):
         portal("default", kind="endless", timeout=60)
         self.wait_tip(p, TIP_NORMAL)
 
+    def test_error_pages_are_failed_polls_whatever_their_text(self):
+        p = self.start_polling()
+        self.assertTrue(wait_until(polls, 10), "no poll")
+
+        def failures():
+            return [line for line in p.output() if line.startswith("orlimo: poll failed: ")]
+        # A maintenance page and a removed page that hold "has", a proxy's
+        # 502 with no mark: the failure icon, no prompt, the status logged
+        # once for each run of the same status.
+        for n, (status, body) in enumerate([(503, "The service has been stopped"),
+                                            (404, "The page has been removed"),
+                                            (502, "Bad Gateway")], 1):
+            portal("default", kind="status", status=status, body="<html><body>\r\n%s\r\n</body></html>\r\n" % body)
+            self.wait_tip(p, TIP_NET_FAULT)
+            count = len(polls())
+            self.assertTrue(wait_until(lambda: len(polls()) >= count + 2, 10))
+            self.assertEqual(len(failures()), n, failures())
+            self.assertRegex(failures()[-1], r"^orlimo: poll failed: http://127\.0\.0\.1:%d%s\?usr_id=7&ver=1: "
+                             r"HTTP status %d \S" % (harness.RUN.portal_port, NOTIFY, status))
+            self.assertEqual(colourful(p.icon_rgba()), 0)
+        self.assertIsNone(wait_dialog(PROMPT, 1))
+        # A plain reply puts the normal state back; the same error after it
+        # is logged again.
+        portal("default", kind="text")
+        self.wait_tip(p, TIP_NORMAL)
+        self.assertGreater(colourful(p.icon_rgba()), 20)
+        portal("default", kind="status", status=503, body="has")
+        self.wait_tip(p, TIP_NET_FAULT)
+        self.assertTrue(wait_until(lambda: len(failures()) == 4, 5), failures())
+        self.assertIsNone(wait_dialog(PROMPT, 1))
+
     def test_a_dialog_closed_under_a_later_prompt_opens_again(self):
         p = self.start_polling()
         p.choose_caption("配置")

@@ -1,6 +1,7 @@
 """The Debian package: what it declares and holds, and the program as the
 package installs it, run from the package's own files."""
 
+import os
 import shutil
 import struct
 import subprocess
@@ -44,6 +45,36 @@ class PackageTests(ProgramTest):
         # The package manager keeps an administrator's edits of both on upgrade.
         self.assertEqual(sorted(dpkg_deb("-I", str(self.deb), "conffiles").split()),
                          ["/etc/xdg/autostart/orlimo.desktop", "/etc/xdg/orlimo/config.properties"])
+
+    def test_an_upgrade_keeps_the_system_file_it_replaces_until_a_purge(self):
+        scripts = harness.RUN.work / "package-scripts"
+        shutil.rmtree(scripts, ignore_errors=True)
+        subprocess.run(["dpkg-deb", "-e", str(self.deb), str(scripts)], check=True, timeout=60)
+        root = harness.RUN.work / "package-upgrade-root"
+        shutil.rmtree(root, ignore_errors=True)
+        settings = root / "etc/xdg/orlimo/config.properties"
+        previous = settings.with_name("config.properties.previous")
+
+        def script(name, *args):
+            # As dpkg runs them for another root (DPKG_ROOT).
+            subprocess.run([str(scripts / name), *args], env=dict(os.environ, DPKG_ROOT=str(root)),
+                           check=True, timeout=30)
+        settings.parent.mkdir(parents=True)
+        settings.write_bytes(b"server=a.example.com\r\n")
+        script("preinst", "install")  # a first installation replaces nothing
+        self.assertFalse(previous.exists())
+        script("preinst", "upgrade", "1.0.0")
+        self.assertEqual(previous.read_bytes(), b"server=a.example.com\r\n")
+        # A later upgrade keeps the oldest: the one users' copies came from.
+        settings.write_bytes(b"server=b.example.com\r\n")
+        script("preinst", "upgrade", "1.0.1")
+        self.assertEqual(previous.read_bytes(), b"server=a.example.com\r\n")
+        script("postrm", "remove")
+        self.assertTrue(previous.exists(), "kept while the package's settings are kept")
+        settings.unlink()  # dpkg's part of the purge
+        script("postrm", "purge")
+        self.assertFalse(previous.exists())
+        self.assertFalse(settings.parent.exists())
 
     def test_the_installed_files_work_together(self):
         root = harness.RUN.work / "package-root"

@@ -51,18 +51,32 @@ class StartupTests(ProgramTest):
         self.assertIn(b"server_port=1\r\n", p.shared_config.read_bytes())
 
     def test_the_icon_waits_for_a_panel_that_starts_later(self):
-        # Started with the session before the panel: the icon must still
-        # reach the panel's tray once it is there.
+        # Started with the session before the panel, and the panel (or the
+        # AppIndicator extension) comes after more than 30 s: the icon must
+        # still reach its tray over StatusNotifierItem; polls and prompts go
+        # on meanwhile.
         harness.RUN.set_tray_host(False)
         self.addCleanup(harness.RUN.set_tray_host, True)
-        p = self.start(shared=self.settings(), wait_tray=False)
+        started = time.monotonic()
+        p = self.start(shared=self.settings(interval=0, user_id=3), wait_tray=False)
         before = p.items()
-        time.sleep(2)
+        harness.RUN.portal("queue", {"kind": "has"})
+        prompt = wait_dialog("消息通知", 15)
+        self.assertIsNotNone(prompt, "no prompt while there is no tray")
+        prompt.press("下次再说")
+        notice = "orlimo: no tray yet"
+        self.assertTrue(wait_until(lambda: [line for line in p.output() if line.startswith(notice)], 40),
+                        "no line on standard error says why there is no icon")
+        # Past the 30 s after which an earlier version made its icon anyway.
+        time.sleep(max(0.0, started + 33 - time.monotonic()))
         self.assertTrue(p.running())
         self.assertEqual(p.items(), before, "no item while no tray host is there")
+        polls = [r for r in harness.RUN.portal_requests("/velsa/home/notifyMsg.jsp") if r["query"] == "usr_id=3&ver=1"]
+        self.assertGreater(len(polls), 20, "polls go on while there is no tray")
         harness.RUN.set_tray_host(True)
         p.wait_tray(before, timeout=10)
         self.assertEqual(p.tooltip(), TIP_NORMAL)
+        self.assertEqual(len([line for line in p.output() if line.startswith(notice)]), 1)
 
     def test_without_settings_the_message_then_the_defaults(self):
         p = self.start(wait_tray=False)
@@ -90,3 +104,100 @@ class StartupTests(ProgramTest):
                          ("server=%s\r\nuser_id=12\r\ninterval_time=1\r\nserver_port=80\r\nbookmark=\r\n"
                           % server).encode())
 
+
+class SharedSettingsTests(ProgramTest):
+    """The values in force follow the system file wherever the user did not
+    set them. Beside the user's file, config.properties.shared records the
+    system file as the user's values were last brought in line with it."""
+
+    NOTIFY = "/velsa/home/notifyMsg.jsp"
+
+    def portals(self, n):
+        """n more stand-in portals (other companies' portals, or one moved)."""
+        out = []
+        for _ in range(n):
+            other = harness.RUN.another_portal()
+            self.addCleanup(harness._terminate, other.proc)
+            out.append(other)
+        return out
+
+    def polls(self, portal, user_id):
+        return [r for r in portal.portal_requests(self.NOTIFY) if r["query"] == "usr_id=%d&ver=1" % user_id]
+
+    def record(self, p):
+        return p.user_config.with_name("config.properties.shared")
+
+    def test_the_users_copy_follows_the_system_file_where_the_user_set_nothing(self):
+        a, b, c = harness.RUN, *self.portals(2)
+        shared_a = self.settings(port=a.portal_port, user_id=7, interval=0, bookmark="门户|http://127.0.0.1/a")
+        p = self.start(shared=shared_a)
+        self.assertTrue(wait_until(lambda: self.polls(a, 7), 10))
+        self.assertEqual(p.user_config.read_bytes(), shared_a)
+        self.assertEqual(self.record(p).read_bytes(), shared_a)
+        p.stop()
+
+        # The administrator moves the portal to B, with new favorites, in a
+        # file from Chinese Windows (GB18030): the user's UTF-8 file follows.
+        shared_b = self.settings(port=b.portal_port, user_id=7, interval=0, bookmark="新门户|http://127.0.0.1/b",
+                                 encoding="gb18030")
+        p.write(p.shared_config, shared_b)
+        p.start()
+        self.assertTrue(wait_until(lambda: self.polls(b, 7), 10), "no poll at the new portal")
+        self.assertEqual(p.user_config.read_bytes(), shared_b.decode("gb18030").encode("utf-8"))
+        self.assertEqual(self.record(p).read_bytes(), shared_b)
+        self.assertEqual(p.submenu("收藏夹")["children"][0]["label"], "新门户")
+        p.stop()
+
+        # The user sets another user_id by hand (an editor that writes the
+        # UTF-8 mark); then the portal moves to C: the user's user_id stays.
+        edited = p.user_config.read_bytes().replace(b"user_id=7\r\n", b"user_id=42\r\n")
+        p.write(p.user_config, b"\xef\xbb\xbf" + edited)
+        shared_c = self.settings(port=c.portal_port, user_id=7, interval=0, bookmark="新门户|http://127.0.0.1/b")
+        p.write(p.shared_config, shared_c)
+        a.portal("clear")
+        p.start()
+        self.assertTrue(wait_until(lambda: self.polls(c, 42), 10), "no poll at C with the user's own user_id")
+        self.assertEqual(self.polls(c, 7), [])
+        self.assertEqual(p.user_config.read_bytes(), b"\xef\xbb\xbf" + self.settings(
+            port=c.portal_port, user_id=42, interval=0, bookmark="新门户|http://127.0.0.1/b"))
+        self.assertEqual(self.record(p).read_bytes(), shared_c)
+        self.assertEqual(a.portal_requests(self.NOTIFY) + self.polls(b, 42), [])
+
+    def test_without_a_record_the_previous_system_file_tells_and_else_nothing_does(self):
+        a, b = harness.RUN, *self.portals(1)
+        old = self.settings(port=a.portal_port, user_id=7, interval=0, bookmark="")
+        new = self.settings(port=b.portal_port, user_id=7, interval=0, bookmark="")
+
+        # A copy made by an earlier version, and the system file that the
+        # package upgrade replaced: the copy follows the new system file.
+        def upgraded(p):
+            p.write(p.shared_config.with_name("config.properties.previous"), old)
+        p = self.start(user=old, shared=new, setup=upgraded)
+        self.assertTrue(wait_until(lambda: self.polls(b, 7), 10), "no poll at the new portal")
+        self.assertEqual(p.user_config.read_bytes(), new)
+        self.assertEqual(self.record(p).read_bytes(), new)
+        p.stop()
+
+        # No record, no earlier system file: every value is the user's own.
+        a.portal("clear")
+        p = self.start(user=old, shared=new)
+        self.assertTrue(wait_until(lambda: self.polls(a, 7), 10), "the user's own portal")
+        self.assertEqual(p.user_config.read_bytes(), old)
+
+    def test_a_system_file_that_is_garbage_changes_nothing(self):
+        b, = self.portals(1)
+        user = self.settings(user_id=7, interval=0)
+        record = user
+
+        def garbage(p):
+            p.write(self.record(p), record)
+        # UTF-16 (no "server=" this format can read) and plain noise.
+        for shared in (self.settings(port=b.portal_port, interval=0).decode().encode("utf-16"),
+                       b"\x00\xff garbage \r\n=\r\nserver=\r\n"):
+            p = self.start(user=user, shared=shared, setup=garbage)
+            self.assertTrue(wait_until(lambda: self.polls(harness.RUN, 7), 10))
+            self.assertEqual(b.portal_requests(self.NOTIFY), [])
+            self.assertEqual(p.user_config.read_bytes(), user)
+            self.assertEqual(self.record(p).read_bytes(), record)
+            p.stop()
+            harness.RUN.portal("clear")
