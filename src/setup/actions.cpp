@@ -264,6 +264,7 @@ struct Deferred {
     std::string Backup() const { return folder + "orlimo-" + token + ".backup"; }
     std::string Created() const { return folder + "orlimo-" + token + ".created"; }
     std::string RunRemoved() const { return folder + "orlimo-" + token + ".run"; }
+    std::string OtherRunRemoved() const { return folder + "orlimo-" + token + ".run-other"; }
     std::string Previous() const { return folder + kPrevious; }
     std::string PreviousBackup() const { return folder + "orlimo-" + token + ".previous.backup"; }
     std::string PreviousCreated() const { return folder + "orlimo-" + token + ".previous.created"; }
@@ -271,11 +272,11 @@ struct Deferred {
 
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-// The Run value in this package's registry view: whether it is there, and
-// its removal or writing (the program's own quoted path).
-bool RunValue(bool remove_it, bool write_it) {
+// The Run value in a registry view (0: this package's own): whether it is
+// there, and its removal or writing (the program's own quoted path).
+bool RunValue(bool remove_it, bool write_it, REGSAM view = 0) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
         return false;
     bool present = RegQueryValueExW(key, L"orlimo", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     if (present && remove_it) present = RegDeleteValueW(key, L"orlimo") != ERROR_SUCCESS;
@@ -286,6 +287,30 @@ bool RunValue(bool remove_it, bool write_it) {
     }
     RegCloseKey(key);
     return present;
+}
+
+// On 64-bit Windows the registry view that is not this package's own, where
+// the other architecture's program (a hand installation) or package keeps
+// its Run value; 0 where there is one view only.
+REGSAM OtherView() {
+#ifdef _WIN64
+    return KEY_WOW64_32KEY;
+#else
+    using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto is_wow64 = kernel ? reinterpret_cast<IsWow64>(GetProcAddress(kernel, "IsWow64Process")) : nullptr;
+    BOOL wow64 = FALSE;
+    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+#endif
+}
+
+// Removes the other view's Run value, noting it for a rollback: one Run
+// value at most, the one of the package installed.
+void RemoveOtherRunValue(MSIHANDLE install, const std::string& marker) {
+    const REGSAM other = OtherView();
+    if (!other || !RunValue(false, false, other) || !MakeMarker(marker)) return;
+    RunValue(true, false, other);
+    Say(install, L"orlimo: the other architecture's Run value removed (one Run value at most)", false);
 }
 
 // A name no other installation uses: a new GUID in braces.
@@ -461,7 +486,11 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
 extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install) {
     if (!LoadMsi()) return ERROR_INSTALL_FAILURE;
     const Deferred d = Deferred::Parse(install);
-    if (!d.write || !d.Usable()) return ERROR_SUCCESS;
+    if (!d.Usable()) return ERROR_SUCCESS;
+    // A hand-installed program of the other architecture left its Run value
+    // in the other registry view; this package's own is its component's.
+    RemoveOtherRunValue(install, d.OtherRunRemoved());
+    if (!d.write) return ERROR_SUCCESS;
     // First the shared file as it was before (the first one kept stays):
     // the program counts a value in a user's copy that equals it as not
     // set by the user.
@@ -512,6 +541,7 @@ extern "C" __declspec(dllexport) UINT __stdcall RemoveSettings(MSIHANDLE install
     // A Run value the package did not write (autorun switched on with the
     // program after an installation without it) would outlive the program.
     if (RunValue(false, false) && MakeMarker(d.RunRemoved())) RunValue(true, false);
+    RemoveOtherRunValue(install, d.OtherRunRemoved());
     return ERROR_SUCCESS;
 }
 
@@ -539,6 +569,10 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE insta
         RunValue(false, true);
         DeleteFileA(d.RunRemoved().c_str());
     }
+    if (Exists(d.OtherRunRemoved())) {
+        if (const REGSAM other = OtherView()) RunValue(false, true, other);
+        DeleteFileA(d.OtherRunRemoved().c_str());
+    }
     return ERROR_SUCCESS;
 }
 
@@ -547,7 +581,7 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsCommit(MSIHANDLE install
     const Deferred d = Deferred::Parse(install);
     if (!d.Usable()) return ERROR_SUCCESS;
     for (const std::string& file :
-         {d.Backup(), d.Created(), d.PreviousBackup(), d.PreviousCreated(), d.RunRemoved()})
+         {d.Backup(), d.Created(), d.PreviousBackup(), d.PreviousCreated(), d.RunRemoved(), d.OtherRunRemoved()})
         DeleteFileA(file.c_str());
     // After an uninstall the backups were the folder's last files; a folder
     // that still holds something stays.

@@ -94,11 +94,22 @@ void COrlimoApp::OnSettings() {
 }
 
 namespace {
-// The machine-wide Run value "orlimo".
+// The machine-wide Run value "orlimo", in either registry view: the x86
+// and x64 programs and packages each keep theirs in their own, and there
+// is to be one at most.
 struct MachineRunValue : RunValuePort {
-    void Write() override { SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, kRunValueData); }
-    void Remove() override { DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName); }
-    bool Present() override { return RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName); }
+    void Write() override {
+        if (!Present()) SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, kRunValueData);
+    }
+    void Remove() override {
+        DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName);
+        if (REGSAM other = OtherRegistryView()) DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, other);
+    }
+    bool Present() override {
+        const REGSAM other = OtherRegistryView();
+        return RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName) ||
+               (other && RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, other));
+    }
 };
 }  // namespace
 

@@ -4,29 +4,43 @@
 
 namespace orlimo {
 
-int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data) {
+int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, key_path, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return 1;
+    if (RegOpenKeyExA(root, key_path, 0, KEY_WRITE | view, &key) != ERROR_SUCCESS) return 1;
     LONG rc = RegSetValueExA(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
                              static_cast<DWORD>(strlen(data) + 1));
     RegCloseKey(key);
     return rc == ERROR_SUCCESS ? 0 : 1;
 }
 
-bool RunValuePresent(HKEY root, const char* key_path, const char* value_name) {
+bool RunValuePresent(HKEY root, const char* key_path, const char* value_name, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return false;
     LONG rc = RegQueryValueExA(key, value_name, nullptr, nullptr, nullptr, nullptr);
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;
 }
 
-int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name) {
+int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, key_path, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return 1;
+    if (RegOpenKeyExA(root, key_path, 0, KEY_WRITE | view, &key) != ERROR_SUCCESS) return 1;
     LONG rc = RegDeleteValueA(key, value_name);
     RegCloseKey(key);
     return rc == ERROR_SUCCESS ? 0 : 1;
+}
+
+REGSAM OtherRegistryView() {
+#ifdef _WIN64
+    return KEY_WOW64_32KEY;
+#else
+    // A 32-bit program sees a second view only under WOW64 (XP SP2 and later
+    // have the call; on 32-bit Windows the flags would name its own view).
+    using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto is_wow64 = kernel ? reinterpret_cast<IsWow64>(GetProcAddress(kernel, "IsWow64Process")) : nullptr;
+    BOOL wow64 = FALSE;
+    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+#endif
 }
 
 }  // namespace orlimo

@@ -16,10 +16,18 @@ inline const char kRunValueName[] = "orlimo";
 // not try "c:\Program.exe" first (the path holds a blank).
 inline const char kRunValueData[] = "\"c:\\Program Files\\orlimo\\orlimo.exe\"";
 
-// 0 when the value was written / deleted, 1 otherwise.
-int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data);
-int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name);
+// 0 when the value was written / deleted, 1 otherwise. view 0 is the
+// program's own registry view, else KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+int32_t SetRunValue(HKEY root, const char* key_path, const char* value_name, const char* data,
+                    REGSAM view = 0);
+int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name, REGSAM view = 0);
 // Whether the value exists, whatever its data.
-bool RunValuePresent(HKEY root, const char* key_path, const char* value_name);
+bool RunValuePresent(HKEY root, const char* key_path, const char* value_name, REGSAM view = 0);
+
+// On 64-bit Windows the registry view that is not the program's own (the
+// 32-bit one for the x64 program, the 64-bit one for the i686 program):
+// where the other architecture's program or package keeps its Run value.
+// 0 where there is one view only.
+REGSAM OtherRegistryView();
 
 }  // namespace orlimo

@@ -24,6 +24,9 @@ void InstallSelf(const std::string& folder) {
     CopyFileA(source.c_str(), (folder + "orlimo.exe").c_str(), FALSE);
     CopyFileA(kSettingsName, (folder + kSettingsName).c_str(), FALSE);
     SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, ("\"" + folder + "orlimo.exe\"").c_str());
+    // One Run value: not a second one of the other architecture's, which
+    // would start the program it names as well.
+    if (REGSAM other = OtherRegistryView()) DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, other);
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
 }
 

@@ -267,5 +267,49 @@ class ArchitectureTest(GroupTestCase):
         self.assertFalse(env.prefix.exists(INSTALL_DIR))
 
 
+class RunValueViewsTest(GroupTestCase):
+    """One Run value at most across the two registry views of a 64-bit
+    Windows, whatever the order of a hand installation of one architecture
+    and a package of the other; none after an uninstall. The other
+    architecture's value is planted in its view (reg /reg:32), as its
+    program or package writes it."""
+
+    @classmethod
+    def setUpGroup(cls):
+        if harness.ARCH != "x86_64":
+            raise unittest.SkipTest("a 32-bit prefix has one registry view")
+        packages = cls.env.prefix.drive_c / "packages"
+        packages.mkdir()
+        shutil.copy(harness.package_path(), packages / "x64.msi")
+
+    def plant_x86_value(self):
+        self.env.prefix.wine("reg", "add", RUN_KEY, "/v", "orlimo", "/t", "REG_SZ", "/d", RUN_VALUE_DATA,
+                             "/f", "/reg:32")
+
+    def test_1_the_package_over_a_hand_installation_leaves_one(self):
+        env = self.env
+        self.plant_x86_value()
+        rc, o, e = env.prefix.wine("msiexec", "/i", r"c:\packages\x64.msi", "/qn", "SERVER=127.0.0.1",
+                                   "PORT=%d" % env.portal.port, timeout=240)
+        self.assertEqual(rc, 0)
+        self.assertEqual(sorted(harness.run_values(env.prefix)), ["64"])
+
+    def test_2_the_program_turns_off_both_and_on_one(self):
+        env = self.env
+        self.plant_x86_value()
+        self.launch(env.prefix.host_path(INSTALL_DIR))
+        for expected in ([], ["64"]):
+            env.driver.call("post-command", 32776)  # "自动运行"
+            self.assertTrue(wait_until(lambda: sorted(harness.run_values(env.prefix)) == expected, 15),
+                            harness.run_values(env.prefix))
+
+    def test_3_uninstall_leaves_none(self):
+        env = self.env
+        self.plant_x86_value()
+        rc, o, e = env.prefix.wine("msiexec", "/x", r"c:\packages\x64.msi", "/qn", timeout=240)
+        self.assertEqual(rc, 0)
+        self.assertEqual(harness.run_values(env.prefix), {})
+
+
 if __name__ == "__main__":
     unittest.main()
