@@ -37,8 +37,11 @@ if(ORLIMO_QT_MAJOR STREQUAL "5")
   target_link_libraries(orlimo PRIVATE Qt5::X11Extras)
 endif()
 target_compile_options(orlimo PRIVATE -Wall -Wextra)
-# Relocations read-only before the program runs, as Debian builds its own.
-target_link_options(orlimo PRIVATE -Wl,-z,relro,-z,now)
+# Relocations read-only before the program runs, as Debian builds its own;
+# and only the libraries it calls into become its (and the package's)
+# dependencies: Qt6::Gui's link interface names libGLX and libOpenGL, which
+# a linker without Debian's --as-needed default would make them.
+target_link_options(orlimo PRIVATE -Wl,-z,relro,-z,now -Wl,--as-needed)
 
 # The tray pictures, drawn by tools/make_icon_pngs.py, inside the program.
 set(ORLIMO_ICON_DIR ${CMAKE_SOURCE_DIR}/res/linux/icons)
@@ -124,16 +127,50 @@ web browser. Settings: /etc/xdg/orlimo/config.properties.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The Qt and C++ libraries from dpkg-shlibdeps, and what Qt loads at run
-# time: the X11 platform plugin; xdg-open opens the addresses.
+# Depends: the libraries the program links (dpkg-shlibdeps), xdg-utils
+# (xdg-open opens the addresses) and the package of Qt's X11 platform plugin,
+# which Qt loads at run time, where that is not the Qt GUI library's own
+# (Debian 12 keeps the plugin in libqt6gui6 and libqt5gui5; its Qt 6 before
+# 6.3.1+dfsg-6 kept it in qt6-qpa-plugins).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# (Qt 5 keeps its X11 plugin in libqt5gui5, which dpkg-shlibdeps finds.)
+function(orlimo_owner file out)  # the package that installed FILE, or ""
+  set(${out} "" PARENT_SCOPE)
+  if(NOT file OR NOT EXISTS ${file})
+    return()
+  endif()
+  set(paths ${file})
+  if(file MATCHES "^/usr(/.*)$")  # a merged /usr: dpkg may know either name
+    list(APPEND paths ${CMAKE_MATCH_1})
+  else()
+    list(APPEND paths /usr${file})
+  endif()
+  foreach(path ${paths})
+    execute_process(COMMAND dpkg-query -S ${path} OUTPUT_VARIABLE owner ERROR_QUIET)
+    if(owner MATCHES "^([a-z0-9][a-z0-9+.-]*)(:[a-z0-9]+)?: ")  # "PACKAGE[:ARCH]: FILE"
+      set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+endfunction()
 if(ORLIMO_QT_MAJOR STREQUAL "6")
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, xdg-utils")
+  set(ORLIMO_QT_XCB_PLUGIN ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}/platforms/libqxcb.so)
   set(ORLIMO_QT_TRANSLATIONS qt6-translations-l10n)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
+  set(ORLIMO_QT_XCB_PLUGIN "")
+  if(TARGET Qt5::QXcbIntegrationPlugin)
+    get_target_property(ORLIMO_QT_XCB_PLUGIN Qt5::QXcbIntegrationPlugin LOCATION)
+  endif()
   set(ORLIMO_QT_TRANSLATIONS qttranslations5-l10n)
+endif()
+get_target_property(ORLIMO_QT_GUI_LIBRARY ${ORLIMO_QT}::Gui LOCATION)
+orlimo_owner("${ORLIMO_QT_XCB_PLUGIN}" ORLIMO_QT_XCB_PACKAGE)
+orlimo_owner("${ORLIMO_QT_GUI_LIBRARY}" ORLIMO_QT_GUI_PACKAGE)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS xdg-utils)
+if(NOT ORLIMO_QT_XCB_PACKAGE)
+  message(WARNING "No package holds Qt's X11 platform plugin ${ORLIMO_QT_XCB_PLUGIN}: "
+          "the package does not depend on it")
+elseif(NOT ORLIMO_QT_XCB_PACKAGE STREQUAL ORLIMO_QT_GUI_PACKAGE)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${ORLIMO_QT_XCB_PACKAGE}, xdg-utils")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs, ${ORLIMO_QT_TRANSLATIONS}, fonts-noto-cjk | fonts-wqy-microhei")
 # preinst keeps the system settings file an upgrade replaces (users' copies

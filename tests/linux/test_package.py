@@ -31,7 +31,7 @@ class PackageTests(ProgramTest):
         if cmake_cache("ORLIMO_QT_MAJOR") == "5":
             wanted = ("libqt5widgets5", "libqt5network5", "libqt5x11extras5", "xdg-utils")
         else:
-            wanted = ("libqt6widgets6", "libqt6network6", "qt6-qpa-plugins", "xdg-utils")
+            wanted = ("libqt6widgets6", "libqt6network6", "libqt6gui6", "xdg-utils")
         for package in wanted:
             self.assertIn(package, depends)
 
