@@ -172,6 +172,26 @@ if(NOT ORLIMO_QT_XCB_PACKAGE)
 elseif(NOT ORLIMO_QT_XCB_PACKAGE STREQUAL ORLIMO_QT_GUI_PACKAGE)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${ORLIMO_QT_XCB_PACKAGE}, xdg-utils")
 endif()
+# Suggests what a desktop may lack: GNOME Shell shows no tray icon without
+# its AppIndicator extension. A Qt network library built with libproxy
+# (Debian's Qt 6; its Qt 5 reads only the environment's http_proxy and the
+# like) takes the desktop's proxy settings through libproxy's plugins:
+# GNOME's and MATE's (GSettings), KDE Plasma's (KConfig), and for an
+# automatic configuration (a PAC script, WPAD) the one that runs the script
+# (WebKit's JavaScript engine). Suggests, not Recommends: apt would install
+# a GNOME Shell extension (and GNOME Shell) on every other desktop.
+get_target_property(ORLIMO_QT_NETWORK_LIBRARY ${ORLIMO_QT}::Network LOCATION)
+set(ORLIMO_READELF ${CMAKE_READELF})
+if(NOT ORLIMO_READELF)
+  set(ORLIMO_READELF readelf)
+endif()
+execute_process(COMMAND ${ORLIMO_READELF} -d ${ORLIMO_QT_NETWORK_LIBRARY}
+                OUTPUT_VARIABLE ORLIMO_QT_NETWORK_DYNAMIC ERROR_QUIET)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS gnome-shell-extension-appindicator)
+if(ORLIMO_QT_NETWORK_DYNAMIC MATCHES "\\[libproxy\\.so")
+  string(APPEND CPACK_DEBIAN_PACKAGE_SUGGESTS
+         ", libproxy1-plugin-gsettings, libproxy1-plugin-kconfig, libproxy1-plugin-webkit")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs, ${ORLIMO_QT_TRANSLATIONS}, fonts-noto-cjk | fonts-wqy-microhei")
 # preinst keeps the system settings file an upgrade replaces (users' copies
 # made before follow the new one where they equal it); postrm purge removes it.
