@@ -97,7 +97,56 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ORLIMO_DEB_ARCH})
 # the AppStream metadata by which software centres list the program.
 set(ORLIMO_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/orlimo)
 configure_file(${CMAKE_SOURCE_DIR}/res/linux/copyright ${ORLIMO_GENERATED}/deb/copyright @ONLY)
-configure_file(${CMAKE_SOURCE_DIR}/res/linux/changelog ${ORLIMO_GENERATED}/deb/changelog @ONLY)
+
+# The changelog's top entry is the project's release, with its version and
+# date. A version stamped from outside (ORLIMO_VERSION) gets an entry of its
+# own above it, dated SOURCE_DATE_EPOCH when that is set (string(TIMESTAMP)
+# reads it), else the time of configuring, and never earlier than the entry
+# below (lintian: latest-changelog-entry-without-new-date). The AppStream
+# release entry carries the top entry's version and day.
+configure_file(${CMAKE_SOURCE_DIR}/res/linux/changelog ${ORLIMO_GENERATED}/deb/changelog.project @ONLY)
+file(READ ${ORLIMO_GENERATED}/deb/changelog.project ORLIMO_CHANGELOG)
+file(STRINGS ${ORLIMO_GENERATED}/deb/changelog.project ORLIMO_CHANGELOG_TOP LIMIT_COUNT 1)
+file(STRINGS ${ORLIMO_GENERATED}/deb/changelog.project ORLIMO_CHANGELOG_TRAILERS REGEX "^ -- ")
+if(ORLIMO_CHANGELOG_TRAILERS)
+  list(GET ORLIMO_CHANGELOG_TRAILERS 0 ORLIMO_CHANGELOG_TRAILER)
+endif()
+if(NOT ORLIMO_CHANGELOG_TOP MATCHES "^orlimo \\(([^)]+)\\) ")
+  message(FATAL_ERROR "res/linux/changelog: its first line is no \"orlimo (VERSION) ...\"")
+endif()
+set(ORLIMO_CHANGELOG_VERSION ${CMAKE_MATCH_1})
+if(NOT ORLIMO_CHANGELOG_TRAILER MATCHES "^ -- .*>  (.+)$")
+  message(FATAL_ERROR "res/linux/changelog: its first entry ends in no \" -- NAME <ADDRESS>  DATE\"")
+endif()
+set(ORLIMO_CHANGELOG_DATE ${CMAKE_MATCH_1})
+function(orlimo_date out)  # out ARGS...: GNU date's output in the C locale, UTC
+  execute_process(COMMAND env LC_ALL=C date -u ${ARGN} OUTPUT_VARIABLE text
+                  OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "date -u ${ARGN} failed")
+  endif()
+  set(${out} ${text} PARENT_SCOPE)
+endfunction()
+orlimo_date(ORLIMO_RELEASE_TIME -d "${ORLIMO_CHANGELOG_DATE}" +%s)
+if(PROJECT_VERSION STREQUAL ORLIMO_CHANGELOG_VERSION)
+  configure_file(${ORLIMO_GENERATED}/deb/changelog.project ${ORLIMO_GENERATED}/deb/changelog COPYONLY)
+elseif(NOT ORLIMO_VERSION)
+  message(FATAL_ERROR "res/linux/changelog's top entry is version ${ORLIMO_CHANGELOG_VERSION}, the project's "
+          "${PROJECT_VERSION}: give ${PROJECT_VERSION} its entry")
+else()
+  string(TIMESTAMP ORLIMO_STAMP_TIME "%s" UTC)
+  if(ORLIMO_STAMP_TIME LESS_EQUAL ORLIMO_RELEASE_TIME)
+    math(EXPR ORLIMO_STAMP_TIME "${ORLIMO_RELEASE_TIME} + 1")
+  endif()
+  set(ORLIMO_RELEASE_TIME ${ORLIMO_STAMP_TIME})
+  orlimo_date(ORLIMO_STAMP_DATE -d @${ORLIMO_RELEASE_TIME} -R)
+  file(WRITE ${ORLIMO_GENERATED}/deb/changelog.stamped
+    "orlimo (${PROJECT_VERSION}) stable; urgency=medium\n\n"
+    "  * orlimo ${ORLIMO_CHANGELOG_VERSION} (the entry below), built as version ${PROJECT_VERSION}.\n\n"
+    " -- ${ORLIMO_DEB_MAINTAINER}  ${ORLIMO_STAMP_DATE}\n\n${ORLIMO_CHANGELOG}")
+  configure_file(${ORLIMO_GENERATED}/deb/changelog.stamped ${ORLIMO_GENERATED}/deb/changelog COPYONLY)
+endif()
+orlimo_date(ORLIMO_RELEASE_DATE -d @${ORLIMO_RELEASE_TIME} +%F)
 configure_file(${CMAKE_SOURCE_DIR}/res/linux/orlimo.1 ${ORLIMO_GENERATED}/deb/orlimo.1 @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/res/linux/orlimo.metainfo.xml
                ${ORLIMO_GENERATED}/deb/com.dunlore.orlimo.metainfo.xml @ONLY)
