@@ -37,8 +37,11 @@ if(ORLIMO_QT_MAJOR STREQUAL "5")
   target_link_libraries(orlimo PRIVATE Qt5::X11Extras)
 endif()
 target_compile_options(orlimo PRIVATE -Wall -Wextra)
-# Relocations read-only before the program runs, as Debian builds its own.
-target_link_options(orlimo PRIVATE -Wl,-z,relro,-z,now)
+# Relocations read-only before the program runs, as Debian builds its own;
+# and only the libraries it calls into become its (and the package's)
+# dependencies: Qt6::Gui's link interface names libGLX and libOpenGL, which
+# a linker without Debian's --as-needed default would make them.
+target_link_options(orlimo PRIVATE -Wl,-z,relro,-z,now -Wl,--as-needed)
 
 # The tray pictures, drawn by tools/make_icon_pngs.py, inside the program.
 set(ORLIMO_ICON_DIR ${CMAKE_SOURCE_DIR}/res/linux/icons)
@@ -94,7 +97,56 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ORLIMO_DEB_ARCH})
 # the AppStream metadata by which software centres list the program.
 set(ORLIMO_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/orlimo)
 configure_file(${CMAKE_SOURCE_DIR}/res/linux/copyright ${ORLIMO_GENERATED}/deb/copyright @ONLY)
-configure_file(${CMAKE_SOURCE_DIR}/res/linux/changelog ${ORLIMO_GENERATED}/deb/changelog @ONLY)
+
+# The changelog's top entry is the project's release, with its version and
+# date. A version stamped from outside (ORLIMO_VERSION) gets an entry of its
+# own above it, dated SOURCE_DATE_EPOCH when that is set (string(TIMESTAMP)
+# reads it), else the time of configuring, and never earlier than the entry
+# below (lintian: latest-changelog-entry-without-new-date). The AppStream
+# release entry carries the top entry's version and day.
+configure_file(${CMAKE_SOURCE_DIR}/res/linux/changelog ${ORLIMO_GENERATED}/deb/changelog.project @ONLY)
+file(READ ${ORLIMO_GENERATED}/deb/changelog.project ORLIMO_CHANGELOG)
+file(STRINGS ${ORLIMO_GENERATED}/deb/changelog.project ORLIMO_CHANGELOG_TOP LIMIT_COUNT 1)
+file(STRINGS ${ORLIMO_GENERATED}/deb/changelog.project ORLIMO_CHANGELOG_TRAILERS REGEX "^ -- ")
+if(ORLIMO_CHANGELOG_TRAILERS)
+  list(GET ORLIMO_CHANGELOG_TRAILERS 0 ORLIMO_CHANGELOG_TRAILER)
+endif()
+if(NOT ORLIMO_CHANGELOG_TOP MATCHES "^orlimo \\(([^)]+)\\) ")
+  message(FATAL_ERROR "res/linux/changelog: its first line is no \"orlimo (VERSION) ...\"")
+endif()
+set(ORLIMO_CHANGELOG_VERSION ${CMAKE_MATCH_1})
+if(NOT ORLIMO_CHANGELOG_TRAILER MATCHES "^ -- .*>  (.+)$")
+  message(FATAL_ERROR "res/linux/changelog: its first entry ends in no \" -- NAME <ADDRESS>  DATE\"")
+endif()
+set(ORLIMO_CHANGELOG_DATE ${CMAKE_MATCH_1})
+function(orlimo_date out)  # out ARGS...: GNU date's output in the C locale, UTC
+  execute_process(COMMAND env LC_ALL=C date -u ${ARGN} OUTPUT_VARIABLE text
+                  OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "date -u ${ARGN} failed")
+  endif()
+  set(${out} ${text} PARENT_SCOPE)
+endfunction()
+orlimo_date(ORLIMO_RELEASE_TIME -d "${ORLIMO_CHANGELOG_DATE}" +%s)
+if(PROJECT_VERSION STREQUAL ORLIMO_CHANGELOG_VERSION)
+  configure_file(${ORLIMO_GENERATED}/deb/changelog.project ${ORLIMO_GENERATED}/deb/changelog COPYONLY)
+elseif(NOT ORLIMO_VERSION)
+  message(FATAL_ERROR "res/linux/changelog's top entry is version ${ORLIMO_CHANGELOG_VERSION}, the project's "
+          "${PROJECT_VERSION}: give ${PROJECT_VERSION} its entry")
+else()
+  string(TIMESTAMP ORLIMO_STAMP_TIME "%s" UTC)
+  if(ORLIMO_STAMP_TIME LESS_EQUAL ORLIMO_RELEASE_TIME)
+    math(EXPR ORLIMO_STAMP_TIME "${ORLIMO_RELEASE_TIME} + 1")
+  endif()
+  set(ORLIMO_RELEASE_TIME ${ORLIMO_STAMP_TIME})
+  orlimo_date(ORLIMO_STAMP_DATE -d @${ORLIMO_RELEASE_TIME} -R)
+  file(WRITE ${ORLIMO_GENERATED}/deb/changelog.stamped
+    "orlimo (${PROJECT_VERSION}) stable; urgency=medium\n\n"
+    "  * orlimo ${ORLIMO_CHANGELOG_VERSION} (the entry below), built as version ${PROJECT_VERSION}.\n\n"
+    " -- ${ORLIMO_DEB_MAINTAINER}  ${ORLIMO_STAMP_DATE}\n\n${ORLIMO_CHANGELOG}")
+  configure_file(${ORLIMO_GENERATED}/deb/changelog.stamped ${ORLIMO_GENERATED}/deb/changelog COPYONLY)
+endif()
+orlimo_date(ORLIMO_RELEASE_DATE -d @${ORLIMO_RELEASE_TIME} +%F)
 configure_file(${CMAKE_SOURCE_DIR}/res/linux/orlimo.1 ${ORLIMO_GENERATED}/deb/orlimo.1 @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/res/linux/orlimo.metainfo.xml
                ${ORLIMO_GENERATED}/deb/com.dunlore.orlimo.metainfo.xml @ONLY)
@@ -124,16 +176,70 @@ web browser. Settings: /etc/xdg/orlimo/config.properties.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The Qt and C++ libraries from dpkg-shlibdeps, and what Qt loads at run
-# time: the X11 platform plugin; xdg-open opens the addresses.
+# Depends: the libraries the program links (dpkg-shlibdeps), xdg-utils
+# (xdg-open opens the addresses) and the package of Qt's X11 platform plugin,
+# which Qt loads at run time, where that is not the Qt GUI library's own
+# (Debian 12 keeps the plugin in libqt6gui6 and libqt5gui5; its Qt 6 before
+# 6.3.1+dfsg-6 kept it in qt6-qpa-plugins).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# (Qt 5 keeps its X11 plugin in libqt5gui5, which dpkg-shlibdeps finds.)
+function(orlimo_owner file out)  # the package that installed FILE, or ""
+  set(${out} "" PARENT_SCOPE)
+  if(NOT file OR NOT EXISTS ${file})
+    return()
+  endif()
+  set(paths ${file})
+  if(file MATCHES "^/usr(/.*)$")  # a merged /usr: dpkg may know either name
+    list(APPEND paths ${CMAKE_MATCH_1})
+  else()
+    list(APPEND paths /usr${file})
+  endif()
+  foreach(path ${paths})
+    execute_process(COMMAND dpkg-query -S ${path} OUTPUT_VARIABLE owner ERROR_QUIET)
+    if(owner MATCHES "^([a-z0-9][a-z0-9+.-]*)(:[a-z0-9]+)?: ")  # "PACKAGE[:ARCH]: FILE"
+      set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+endfunction()
 if(ORLIMO_QT_MAJOR STREQUAL "6")
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, xdg-utils")
+  set(ORLIMO_QT_XCB_PLUGIN ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}/platforms/libqxcb.so)
   set(ORLIMO_QT_TRANSLATIONS qt6-translations-l10n)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
+  set(ORLIMO_QT_XCB_PLUGIN "")
+  if(TARGET Qt5::QXcbIntegrationPlugin)
+    get_target_property(ORLIMO_QT_XCB_PLUGIN Qt5::QXcbIntegrationPlugin LOCATION)
+  endif()
   set(ORLIMO_QT_TRANSLATIONS qttranslations5-l10n)
+endif()
+get_target_property(ORLIMO_QT_GUI_LIBRARY ${ORLIMO_QT}::Gui LOCATION)
+orlimo_owner("${ORLIMO_QT_XCB_PLUGIN}" ORLIMO_QT_XCB_PACKAGE)
+orlimo_owner("${ORLIMO_QT_GUI_LIBRARY}" ORLIMO_QT_GUI_PACKAGE)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS xdg-utils)
+if(NOT ORLIMO_QT_XCB_PACKAGE)
+  message(WARNING "No package holds Qt's X11 platform plugin ${ORLIMO_QT_XCB_PLUGIN}: "
+          "the package does not depend on it")
+elseif(NOT ORLIMO_QT_XCB_PACKAGE STREQUAL ORLIMO_QT_GUI_PACKAGE)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${ORLIMO_QT_XCB_PACKAGE}, xdg-utils")
+endif()
+# Suggests what a desktop may lack: GNOME Shell shows no tray icon without
+# its AppIndicator extension. A Qt network library built with libproxy
+# (Debian's Qt 6; its Qt 5 reads only the environment's http_proxy and the
+# like) takes the desktop's proxy settings through libproxy's plugins:
+# GNOME's and MATE's (GSettings), KDE Plasma's (KConfig), and for an
+# automatic configuration (a PAC script, WPAD) the one that runs the script
+# (WebKit's JavaScript engine). Suggests, not Recommends: apt would install
+# a GNOME Shell extension (and GNOME Shell) on every other desktop.
+get_target_property(ORLIMO_QT_NETWORK_LIBRARY ${ORLIMO_QT}::Network LOCATION)
+set(ORLIMO_READELF ${CMAKE_READELF})
+if(NOT ORLIMO_READELF)
+  set(ORLIMO_READELF readelf)
+endif()
+execute_process(COMMAND ${ORLIMO_READELF} -d ${ORLIMO_QT_NETWORK_LIBRARY}
+                OUTPUT_VARIABLE ORLIMO_QT_NETWORK_DYNAMIC ERROR_QUIET)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS gnome-shell-extension-appindicator)
+if(ORLIMO_QT_NETWORK_DYNAMIC MATCHES "\\[libproxy\\.so")
+  string(APPEND CPACK_DEBIAN_PACKAGE_SUGGESTS
+         ", libproxy1-plugin-gsettings, libproxy1-plugin-kconfig, libproxy1-plugin-webkit")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-user-dirs, ${ORLIMO_QT_TRANSLATIONS}, fonts-noto-cjk | fonts-wqy-microhei")
 # preinst keeps the system settings file an upgrade replaces (users' copies

@@ -71,7 +71,9 @@ int main(int argc, char** argv) {
     if (qt_texts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"), translations)) {
         QApplication::installTranslator(&qt_texts);
     }
-    // The proxy the desktop's environment names (http_proxy, no_proxy).
+    // The system's proxy: Qt 6 asks libproxy (the desktop's settings where
+    // libproxy has a plugin for them, else http_proxy, https_proxy and
+    // no_proxy); Qt 5 reads those variables only.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     orlimo::COrlimoApp the_app;

@@ -7,7 +7,8 @@
 # import is caught), and the packages' tables say what they must
 # (tests/release/tables.py). Debian's tools accept both Linux
 # packages: lintian finds no error or warning, desktop-file-validate nothing
-# in their desktop entries, and appstreamcli accepts their metadata.
+# in their desktop entries, and appstreamcli accepts their metadata, whose
+# release is the stamped version, as is the top entry of their changelog.
 # Ends with "release: N passed, N failed".
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -91,6 +92,9 @@ for arch in "${debs[@]}"; do
   check "desktop-file-validate: nothing to say about $arch's two desktop entries" \
     quiet desktop-file-validate "$root/usr/share/applications/orlimo.desktop" "$root/etc/xdg/autostart/orlimo.desktop"
   check "appstreamcli accepts $arch's metainfo" appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+  check "$arch's changelog and AppStream release are version $version" bash -c \
+    'zcat "$1/usr/share/doc/orlimo/changelog.gz" | head -n 1 | grep -qF "orlimo ($2) " &&
+     grep -qF "<release version=\"$2\" " "$1"/usr/share/metainfo/*.metainfo.xml' _ "$root" "$version"
 done
 [ "$failed" = 0 ] || tail -n 30 "$work/log"
 echo "release: $passed passed, $failed failed"
