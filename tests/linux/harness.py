@@ -461,17 +461,21 @@ def _children(node):
         return []
 
 
-def application(name="orlimo"):
+def applications(name="orlimo"):
+    """Every application of that name on the accessibility bus: one that
+    has ended may still be listed a while (Qt 5's bridge) beside the one
+    that runs."""
     _pump()
     desktop = Atspi.get_desktop(0)
     desktop.clear_cache()
+    apps = []
     for app in _children(desktop):
         try:
             if app is not None and app.get_name() == name:
-                return app
+                apps.append(app)
         except GLib.Error:
             continue
-    return None
+    return apps
 
 
 class Dialog:
@@ -529,16 +533,14 @@ class Dialog:
 
 def dialogs(name="orlimo"):
     """The program's open windows (dialogs and message boxes)."""
-    app = application(name)
-    if app is None:
-        return []
     out = []
-    for window in _children(app):
-        try:
-            if window is not None and window.get_state_set().contains(Atspi.StateType.SHOWING):
-                out.append(Dialog(window))
-        except GLib.Error:
-            continue
+    for app in applications(name):
+        for window in _children(app):
+            try:
+                if window is not None and window.get_state_set().contains(Atspi.StateType.SHOWING):
+                    out.append(Dialog(window))
+            except GLib.Error:
+                continue
     return out
 
 

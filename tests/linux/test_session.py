@@ -160,8 +160,9 @@ class WindowManagerTests(ProgramTest):
         shots = harness.BUILD / "test-shots"
         shots.mkdir(exist_ok=True)
         x(self.display, "import", "-window", "root", str(shots / "mutter-prompt.png"))
-        # The prompt still works: "查看" opens the message box page.
-        dlg = wait_dialog(PROMPT)
-        self.assertIsNotNone(dlg)
-        dlg.press("查看")
+        # The prompt still works as the user reaches it: brought to the front
+        # (a click), Enter presses its default button "查看", which opens the
+        # message box page. (Through the window manager rather than the
+        # accessibility bus, whose Qt 5 bridge may not reach this display.)
+        x(self.display, "xdotool", "windowactivate", "--sync", str(shown), "key", "Return")
         self.assertTrue(p.wait_addresses(1)[0].endswith("/message/ch_memobox.jsp"))
