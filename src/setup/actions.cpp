@@ -289,25 +289,10 @@ bool RunValue(bool remove_it, bool write_it, REGSAM view = 0) {
     return present;
 }
 
-// On 64-bit Windows the registry view that is not this package's own, where
-// the other architecture's program (a hand installation) or package keeps
-// its Run value; 0 where there is one view only.
-REGSAM OtherView() {
-#ifdef _WIN64
-    return KEY_WOW64_32KEY;
-#else
-    using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto is_wow64 = kernel ? reinterpret_cast<IsWow64>(GetProcAddress(kernel, "IsWow64Process")) : nullptr;
-    BOOL wow64 = FALSE;
-    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
-#endif
-}
-
 // Removes the other view's Run value, noting it for a rollback: one Run
 // value at most, the one of the package installed.
 void RemoveOtherRunValue(MSIHANDLE install, const std::string& marker) {
-    const REGSAM other = OtherView();
+    const REGSAM other = orlimo::OtherRegistryView();
     if (!other || !RunValue(false, false, other) || !MakeMarker(marker)) return;
     RunValue(true, false, other);
     Say(install, L"orlimo: the other architecture's Run value removed (one Run value at most)", false);
@@ -570,7 +555,7 @@ extern "C" __declspec(dllexport) UINT __stdcall SettingsRollback(MSIHANDLE insta
         DeleteFileA(d.RunRemoved().c_str());
     }
     if (Exists(d.OtherRunRemoved())) {
-        if (const REGSAM other = OtherView()) RunValue(false, true, other);
+        if (const REGSAM other = orlimo::OtherRegistryView()) RunValue(false, true, other);
         DeleteFileA(d.OtherRunRemoved().c_str());
     }
     return ERROR_SUCCESS;

@@ -29,18 +29,4 @@ int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name, 
     return rc == ERROR_SUCCESS ? 0 : 1;
 }
 
-REGSAM OtherRegistryView() {
-#ifdef _WIN64
-    return KEY_WOW64_32KEY;
-#else
-    // A 32-bit program sees a second view only under WOW64 (XP SP2 and later
-    // have the call; on 32-bit Windows the flags would name its own view).
-    using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto is_wow64 = kernel ? reinterpret_cast<IsWow64>(GetProcAddress(kernel, "IsWow64Process")) : nullptr;
-    BOOL wow64 = FALSE;
-    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
-#endif
-}
-
 }  // namespace orlimo

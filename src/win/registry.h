@@ -24,10 +24,22 @@ int32_t DeleteRunValue(HKEY root, const char* key_path, const char* value_name, 
 // Whether the value exists, whatever its data.
 bool RunValuePresent(HKEY root, const char* key_path, const char* value_name, REGSAM view = 0);
 
-// On 64-bit Windows the registry view that is not the program's own (the
-// 32-bit one for the x64 program, the 64-bit one for the i686 program):
-// where the other architecture's program or package keeps its Run value.
-// 0 where there is one view only.
-REGSAM OtherRegistryView();
+// On 64-bit Windows the registry view that is not this module's own (the
+// 32-bit one for x64 code, the 64-bit one for i686 code): where the other
+// architecture's program or package keeps its Run value. 0 where there is
+// one view only. Inline: the custom actions use it too.
+inline REGSAM OtherRegistryView() {
+#ifdef _WIN64
+    return KEY_WOW64_32KEY;
+#else
+    // A 32-bit module sees a second view only under WOW64 (XP SP2 and later
+    // have the call; on 32-bit Windows the flags would name its own view).
+    using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto is_wow64 = kernel ? reinterpret_cast<IsWow64>(GetProcAddress(kernel, "IsWow64Process")) : nullptr;
+    BOOL wow64 = FALSE;
+    return is_wow64 && is_wow64(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+#endif
+}
 
 }  // namespace orlimo
