@@ -1,6 +1,7 @@
 // The table of tray-menu commands that both front ends route through: the
 // ids of the resource script reach the right command, and each command
 // does what it should in terms of the core.
+#include "core/activation.h"
 #include "core/commands.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,26 @@ TEST(CommandTable, UpdateShowsTheAutorunMarkAndTheFavorites) {
         RecordingUI ui(c.id);
         EXPECT_EQ(OnUpdateCmdUI(ui, bookmarks, target), c.handled);
         EXPECT_EQ(ui.calls, c.calls);
+    }
+}
+
+// A double click is one activation on some hosts and two on others: either
+// way the login page opens once; slower clicks each open it. A clock that
+// went back (a resumed machine's) never swallows an activation.
+TEST(ActivationGateTest, OneOpeningPerDoubleClick) {
+    struct Case { int64_t interval; std::vector<int64_t> at; std::vector<bool> opens; };
+    const Case cases[] = {
+        {400, {1000, 1200}, {true, false}},
+        {400, {1000, 1399, 1400}, {true, false, true}},
+        {400, {1000, 1300, 1600, 1800}, {true, false, true, false}},
+        {0, {0, 499, 500}, {true, false, true}},     // unknown interval: 500 ms
+        {-5, {10, 20}, {true, false}},
+        {400, {5000, 100}, {true, true}},            // the clock went back
+    };
+    for (const Case& c : cases) {
+        ActivationGate gate;
+        for (size_t i = 0; i < c.at.size(); ++i)
+            EXPECT_EQ(gate.Take(c.at[i], c.interval), c.opens[i]) << "interval " << c.interval << ", at " << c.at[i];
     }
 }
 
