@@ -141,8 +141,16 @@ orlimo_prefix_env() {
   esac
 }
 
+# What a template was made with: Wine's version, the template version, the
+# architecture, and whether 32-bit programs ran. A 64-bit prefix booted
+# where they cannot run has no 32-bit parts (its syswow64 stays empty), and
+# an x86 package's custom actions then have nothing to run in; so a
+# template made before 32-bit Wine arrived (or under tools/without-32bit)
+# is not current once it runs, nor the other way round.
 _orlimo_stamp_text() {
-  printf '%s template %s %s\n' "$("$ORLIMO_WINE64" --version 2>/dev/null)" "$ORLIMO_TEMPLATE_VERSION" "$1"
+  local bits=32-bit
+  orlimo_runs_32bit 2>/dev/null || bits=no-32-bit
+  printf '%s template %s %s %s\n' "$("$ORLIMO_WINE64" --version 2>/dev/null)" "$ORLIMO_TEMPLATE_VERSION" "$1" "$bits"
 }
 
 # Runs a command with a time limit; never lets a Wine step hang the caller.
@@ -162,8 +170,10 @@ orlimo_prefix_template() {
     # One builder at a time; others wait and then find the template current.
     exec 9>"$template.lock"
     flock -w 300 9 || { echo "wineprefix: template lock busy" >&2; exit 1; }
+    local stamp
+    stamp=$(_orlimo_stamp_text "$arch")
     if [ $force = 0 ] && [ -s "$template" ] && [ -f "$template.stamp" ] &&
-       [ "$(cat "$template.stamp")" = "$(_orlimo_stamp_text "$arch")" ]; then
+       [ "$(cat "$template.stamp")" = "$stamp" ]; then
       exit 0
     fi
     set -e
@@ -205,7 +215,7 @@ orlimo_prefix_template() {
     tar -C "$work" -I 'zstd -T0 -3' -cf "$template.tmp" prefix arch
     mv "$template.tmp" "$template"
     built=1
-    _orlimo_stamp_text "$arch" > "$template.stamp"
+    echo "$stamp" > "$template.stamp"
     echo "wineprefix: $arch template built in $(( $(date +%s) - start )) s" >&2
   ) || return 1
   echo "$template"

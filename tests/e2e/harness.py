@@ -278,6 +278,28 @@ def msi_sql(package, *queries, timeout=120):
             raise HarnessError("msibuild %s: %s" % (q, (o + e).decode(errors="replace")))
 
 
+def pe_machine(path):
+    """The machine field of a Windows program's header (0x14C: x86, 0x8664: x64)."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        raise HarnessError("%s is not a Windows program" % path)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    if head[pe:pe + 4] != b"PE\0\0":
+        raise HarnessError("%s is not a Windows program" % path)
+    return int.from_bytes(head[pe + 4:pe + 6], "little")
+
+
+def msi_platform(package):
+    """The platform of an installer package ("Intel" or "x64"), from its
+    summary information's Template, as msiexec reads it."""
+    rc, o, e = run_bounded(["msiinfo", "suminfo", str(package)], 60)
+    m = re.search(rb"^Template:\s*([^;\s]*)", o, re.M)
+    if rc != 0 or not m:
+        raise HarnessError("cannot read the summary of %s: %s" % (package, e.decode(errors="replace")))
+    return m.group(1).decode()
+
+
 def run_values(prefix):
     """The machine-wide Run values named orlimo, by registry view ("32",
     "64"): what reg.exe reads there (a 32-bit program's view is the
@@ -530,11 +552,55 @@ class Prefix:
 
     # -- running programs ---------------------------------------------------
 
+    # -- what can run here ----------------------------------------------------
+
+    def missing_32bit_parts(self):
+        """Why a 32-bit program cannot run in this prefix, or None. A 64-bit
+        prefix booted where 32-bit programs could not run has an empty
+        syswow64: a 32-bit program (an x86 package's custom actions among
+        them) then never starts, and msiexec waits for its custom-action
+        server until it is killed."""
+        if self.env.get("WINEARCH") != "win64":
+            return None
+        if (self.drive_c / "windows" / "syswow64" / "kernel32.dll").is_file():
+            return None
+        return ("this 64-bit prefix has no 32-bit parts (windows\\syswow64 holds no kernel32.dll): "
+                "its template was made where 32-bit programs could not run")
+
+    def _needs_32bit(self, args):
+        """Whether a command line runs 32-bit code: a 32-bit program or an
+        x86 installer package among its arguments (c:\\ paths or host paths)."""
+        for arg in map(str, args):
+            low = arg.lower()
+            if not low.endswith((".exe", ".msi")):
+                continue
+            try:
+                path = self.host_path(arg) if re.match(r"^[a-z]:[\\/]", low) else Path(arg)
+                if not path.is_file():
+                    continue
+                if low.endswith(".exe"):
+                    if pe_machine(path) == 0x14C:
+                        return True
+                elif msi_platform(path) == "Intel":
+                    return True
+            except (OSError, HarnessError):
+                continue
+        return False
+
+    def check_can_run(self, args):
+        """Fails at once, naming the reason, when the command cannot run in
+        this prefix at all, rather than letting it wait out its time limit."""
+        why = self._needs_32bit(args) and self.missing_32bit_parts()
+        if why:
+            raise HarnessError("cannot run %s: %s" % (" ".join(map(str, args)), why))
+
     def wine(self, *args, timeout=60, cwd=None):
         """Runs a Wine program to its end; returns (rc, stdout, stderr). A run
         that Wine's loader ended before the program's code ran (its own
         start-up message says so) is made again, as a driver call is; no
-        other run is ever repeated."""
+        other run is ever repeated. A program that cannot run in this prefix
+        at all fails at once (check_can_run)."""
+        self.check_can_run(args)
         env = dict(self.env, WINEDEBUG=WINE_START_DEBUG)
         for attempt in range(NEVER_STARTED_RETRIES + 1):
             rc, o, e = run_bounded([self.loader, *map(str, args)], timeout, env=env, cwd=cwd, log=self.log,
@@ -546,6 +612,7 @@ class Prefix:
     def spawn(self, *args, cwd=None, log=None, winedebug=None):
         """Starts a Wine program and leaves it running (its own session,
         output to log)."""
+        self.check_can_run(args)
         out = open(log or self.log, "ab")
         env = self.env if winedebug is None else dict(self.env, WINEDEBUG=winedebug)
         try:

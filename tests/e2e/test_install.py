@@ -180,7 +180,10 @@ class PackageTest(GroupTestCase):
 
 class ArchitectureTest(GroupTestCase):
     """The x86 and the x64 package on one 64-bit machine: one orlimo at a
-    time, whichever package comes; the tests run in order."""
+    time, whichever package comes. Each test takes the prefix one step
+    further; it starts from the scene the tests before it left, and when
+    one of them did not finish, it makes that scene itself in a fresh
+    prefix, so that a failure stays the failing test's own."""
 
     @classmethod
     def setUpGroup(cls):
@@ -188,15 +191,30 @@ class ArchitectureTest(GroupTestCase):
             raise unittest.SkipTest("needs a 64-bit prefix")
         if "i686" not in harness.runnable_arches()[0]:
             raise unittest.SkipTest("this machine does not run 32-bit programs")
+        why = cls.env.prefix.missing_32bit_parts()
+        if why:
+            raise harness.HarnessError("the x86 packages cannot be installed here: " + why)
         version = harness.cmake_cache_value("CMAKE_PROJECT_VERSION")
         major, minor, patch = (int(p) for p in version.split(".")[:3])
         v = lambda n: "%d.%d.%d" % (major, minor, patch + n)
-        packages = cls.env.prefix.drive_c / "packages"
-        packages.mkdir()
+        cls.packages = cls.env.folder.parent / (cls.env.folder.name + "-packages")
+        cls.packages.mkdir()
         cls.exe = {}
         for name, arch, n in (("x86-0", "i686", 0), ("x64-1", "x86_64", 1), ("x86-1", "i686", 1),
                               ("x64-2", "x86_64", 2)):
-            cls.exe[arch] = harness.make_package_of(arch, v(n), packages / (name + ".msi")).read_bytes()
+            cls.exe[arch] = harness.make_package_of(arch, v(n), cls.packages / (name + ".msi")).read_bytes()
+        cls.copy_packages()
+        cls.steps_done = 0
+        cls.setup_failed = None
+
+    @classmethod
+    def copy_packages(cls):
+        shutil.copytree(cls.packages, cls.env.prefix.drive_c / "packages")
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        shutil.rmtree(getattr(cls, "packages", "/nonexistent"), ignore_errors=True)
 
     def msiexec(self, *args):
         rc, out, err = self.env.prefix.wine("msiexec", *args, timeout=240)
@@ -205,6 +223,65 @@ class ArchitectureTest(GroupTestCase):
     def install(self, name, *props):
         return self.msiexec("/i", r"c:\packages\%s.msi" % name, "/qn", "/l*v", r"c:\packages\%s.log" % name,
                             *props)
+
+    # The steps, in order; each test makes one or two of them.
+    def step_1(self):
+        """The x86 package's first installation, and an administrator's edit."""
+        self.assertEqual(self.install("x86-0", "SERVER=127.0.0.1", "USERID=42"), 0, "x86-0 installed")
+        settings = self.env.prefix.host_path(INSTALL_DIR + r"\config.properties")
+        settings.write_bytes(settings.read_bytes() + b"edited=by the administrator\r\n")
+        type(self).found = settings.read_bytes()
+
+    def step_2(self):
+        self.assertEqual(self.install("x64-1"), 0, "x64-1 installed")
+
+    def step_3(self):
+        self.assertEqual(self.install("x86-1"), 0, "x86-1 installed")
+
+    def step_4(self):
+        """Autorun switched off; folders planted where the packages once kept
+        their backup, by a user who may write there; an upgrade with
+        properties."""
+        env = self.env
+        env.prefix.wine("reg", "delete", RUN_KEY, "/v", "orlimo", "/f", "/reg:32")
+        self.assertEqual(harness.run_values(env.prefix), {})
+        for temp in (r"c:\windows\temp", r"c:\users\%s\Temp" % env.user(),
+                     r"c:\users\%s\AppData\Local\Temp" % env.user()):
+            for name in ("orlimo-config.properties.backup", "orlimo-config.properties.created"):
+                env.prefix.host_path(temp + "\\" + name).mkdir(parents=True, exist_ok=True)
+        self.assertEqual(self.install("x64-2", "SERVER=oa.example.com", "PORT=8080"), 0, "x64-2 installed")
+
+    def scene(self, steps):
+        """Brings the prefix to where the first `steps` steps leave it."""
+        cls = type(self)
+        if cls.steps_done == steps:
+            return
+        # A step that could not be made once is not waited for again.
+        if cls.setup_failed and cls.setup_failed[0] <= steps:
+            self.fail(cls.setup_failed[1])
+        # A fresh prefix, and the steps again; a step that fails here fails
+        # this test with its own reason ("setting up: ...").
+        print("SCENE %s: the steps before it did not finish (%d of %d); making them in a fresh prefix"
+              % (self.id(), cls.steps_done, steps), flush=True)
+        old, cls.env = cls.env, None
+        try:
+            old.keep_logs(harness.LOGS / ("%s-before-%s" % (cls.__name__, self._testMethodName)))
+        finally:
+            old.stop()
+        cls.env = harness.Environment(cls.__name__ + "-again")
+        cls.env.start()
+        cls.copy_packages()
+        cls.steps_done = 0
+        for n in range(1, steps + 1):
+            try:
+                getattr(self, "step_%d" % n)()
+            except (AssertionError, harness.HarnessError) as e:
+                cls.setup_failed = (n, "setting up (in %s): step %d: %s" % (self._testMethodName, n, e))
+                self.fail(cls.setup_failed[1])
+            cls.steps_done = n
+
+    def done(self, steps):
+        type(self).steps_done = steps
 
     def assertOneOrlimo(self, arch, run_view, previous=None):
         """previous: what config.properties.previous holds (None: there is none)."""
@@ -221,42 +298,36 @@ class ArchitectureTest(GroupTestCase):
             self.assertEqual(read(INSTALL_DIR + r"\config.properties.previous"), previous)
 
     def test_1_x64_upgrades_x86_and_keeps_everything(self):
-        env = self.env
-        self.assertEqual(self.install("x86-0", "SERVER=127.0.0.1", "USERID=42"), 0)
+        self.scene(0)
+        self.step_1()
         self.assertOneOrlimo("i686", "32")
-        settings = env.prefix.host_path(INSTALL_DIR + r"\config.properties")
-        settings.write_bytes(settings.read_bytes() + b"edited=by the administrator\r\n")
-        before = type(self).found = settings.read_bytes()
-        self.assertEqual(self.install("x64-1"), 0)
-        self.assertOneOrlimo("x86_64", "64", previous=before)
-        self.assertEqual(settings.read_bytes(), before)
+        settings = self.env.prefix.host_path(INSTALL_DIR + r"\config.properties")
+        self.step_2()
+        self.assertOneOrlimo("x86_64", "64", previous=self.found)
+        self.assertEqual(settings.read_bytes(), self.found)
+        self.done(2)
 
     def test_2_same_version_of_the_other_architecture_replaces_it(self):
-        env = self.env
-        before = env.prefix.read_file(INSTALL_DIR + r"\config.properties")
-        self.assertEqual(self.install("x86-1"), 0)
+        self.scene(2)
+        before = self.env.prefix.read_file(INSTALL_DIR + r"\config.properties")
+        self.step_3()
         self.assertOneOrlimo("i686", "32", previous=self.found)
-        self.assertEqual(env.prefix.read_file(INSTALL_DIR + r"\config.properties"), before)
+        self.assertEqual(self.env.prefix.read_file(INSTALL_DIR + r"\config.properties"), before)
+        self.done(3)
 
     def test_3_upgrade_keeps_autorun_off_and_ignores_planted_backups(self):
-        env = self.env
-        # Autorun switched off; folders planted where the packages once kept
-        # their backup, by a user who may write there.
-        rc, o, e = env.prefix.wine("reg", "delete", RUN_KEY, "/v", "orlimo", "/f", "/reg:32")
-        self.assertEqual(harness.run_values(env.prefix), {})
-        for temp in (r"c:\windows\temp", r"c:\users\%s\Temp" % env.user(),
-                     r"c:\users\%s\AppData\Local\Temp" % env.user()):
-            for name in ("orlimo-config.properties.backup", "orlimo-config.properties.created"):
-                env.prefix.host_path(temp + "\\" + name).mkdir(parents=True, exist_ok=True)
-        self.assertEqual(self.install("x64-2", "SERVER=oa.example.com", "PORT=8080"), 0)
+        self.scene(3)
+        self.step_4()
         self.assertOneOrlimo("x86_64", None, previous=self.found)
-        text = env.prefix.read_file(INSTALL_DIR + r"\config.properties")
+        text = self.env.prefix.read_file(INSTALL_DIR + r"\config.properties")
         self.assertTrue(text.startswith(b"server=oa.example.com\r\nuser_id=42\r\ninterval_time=1\r\n"
                                         b"server_port=8080\r\n"), text)
+        self.done(4)
 
     def test_4_uninstall_leaves_no_run_value_and_no_folder(self):
         # Autorun switched on again with the program, which the package did
         # not install: the value still goes with the program.
+        self.scene(4)
         env = self.env
         rc, o, e = env.prefix.wine("reg", "add", RUN_KEY, "/v", "orlimo", "/t", "REG_SZ", "/d", RUN_VALUE_DATA,
                                    "/f", "/reg:64")
@@ -265,50 +336,70 @@ class ArchitectureTest(GroupTestCase):
         self.assertEqual(harness.run_values(env.prefix), {})
         self.assertEqual(harness.installed_products(env.prefix), [])
         self.assertFalse(env.prefix.exists(INSTALL_DIR))
+        self.done(5)
 
 
 class RunValueViewsTest(GroupTestCase):
     """One Run value at most across the two registry views of a 64-bit
     Windows, whatever the order of a hand installation of one architecture
     and a package of the other; none after an uninstall. The other
-    architecture's value is planted in its view (reg /reg:32), as its
-    program or package writes it."""
+    architecture's value is planted in its view (reg /reg:32 or /reg:64),
+    as its program or package writes it. From the x64 package's side here,
+    from the x86 package's in RunValueViewsX86Test."""
+
+    ARCH = "x86_64"  # the package's, and its program's
+    OWN, OTHER = "64", "32"
 
     @classmethod
     def setUpGroup(cls):
         if harness.ARCH != "x86_64":
             raise unittest.SkipTest("a 32-bit prefix has one registry view")
+        if cls.ARCH == "i686":
+            if "i686" not in harness.runnable_arches()[0]:
+                raise unittest.SkipTest("this machine does not run 32-bit programs")
+            why = cls.env.prefix.missing_32bit_parts()
+            if why:
+                raise harness.HarnessError("the x86 package cannot be installed here: " + why)
         packages = cls.env.prefix.drive_c / "packages"
         packages.mkdir()
-        shutil.copy(harness.package_path(), packages / "x64.msi")
+        if cls.ARCH == harness.ARCH:
+            shutil.copy(harness.package_path(), packages / "own.msi")
+        else:
+            version = harness.cmake_cache_value("CMAKE_PROJECT_VERSION")
+            harness.make_package_of(cls.ARCH, version, packages / "own.msi")
 
-    def plant_x86_value(self):
+    def plant_other_value(self):
         self.env.prefix.wine("reg", "add", RUN_KEY, "/v", "orlimo", "/t", "REG_SZ", "/d", RUN_VALUE_DATA,
-                             "/f", "/reg:32")
+                             "/f", "/reg:" + self.OTHER)
 
     def test_1_the_package_over_a_hand_installation_leaves_one(self):
         env = self.env
-        self.plant_x86_value()
-        rc, o, e = env.prefix.wine("msiexec", "/i", r"c:\packages\x64.msi", "/qn", "SERVER=127.0.0.1",
+        self.plant_other_value()
+        rc, o, e = env.prefix.wine("msiexec", "/i", r"c:\packages\own.msi", "/qn", "SERVER=127.0.0.1",
                                    "PORT=%d" % env.portal.port, timeout=240)
         self.assertEqual(rc, 0)
-        self.assertEqual(sorted(harness.run_values(env.prefix)), ["64"])
+        self.assertEqual(sorted(harness.run_values(env.prefix)), [self.OWN])
 
     def test_2_the_program_turns_off_both_and_on_one(self):
         env = self.env
-        self.plant_x86_value()
+        self.plant_other_value()
         self.launch(env.prefix.host_path(INSTALL_DIR))
-        for expected in ([], ["64"]):
+        for expected in ([], [self.OWN]):
             env.driver.call("post-command", 32776)  # "自动运行"
             self.assertTrue(wait_until(lambda: sorted(harness.run_values(env.prefix)) == expected, 15),
                             harness.run_values(env.prefix))
 
     def test_3_uninstall_leaves_none(self):
         env = self.env
-        self.plant_x86_value()
-        rc, o, e = env.prefix.wine("msiexec", "/x", r"c:\packages\x64.msi", "/qn", timeout=240)
+        self.plant_other_value()
+        rc, o, e = env.prefix.wine("msiexec", "/x", r"c:\packages\own.msi", "/qn", timeout=240)
         self.assertEqual(rc, 0)
         self.assertEqual(harness.run_values(env.prefix), {})
+
+
+class RunValueViewsX86Test(RunValueViewsTest):
+    ARCH = "i686"
+    OWN, OTHER = "32", "64"
 
 
 if __name__ == "__main__":
