@@ -2,7 +2,9 @@
 // with the whole file at once and with a plain line splitter; what the
 // writer writes reads back as the same five values; the number rules agree
 // with references of their own; the installer's file reads back as the
-// values it was given.
+// values it was given; the encoding rule agrees with a decoder of its own;
+// following the shared file takes only what the limits accept, and a
+// second run changes nothing.
 //
 // Input: the file's bytes, then 4 bytes that choose the chunk sizes and
 // whether the installer check has an existing file.
@@ -16,6 +18,8 @@
 #include <vector>
 
 #include "core/deploy.h"
+#include "core/limits.h"
+#include "core/managed.h"
 #include "core/settings.h"
 #include "fuzz_util.h"
 
@@ -174,15 +178,98 @@ void CheckDeploy(const std::optional<std::string>& existing, const std::vector<s
     FUZZ_CHECK(got.interval_time ==
                (given.interval.empty() ? base.settings.interval_time : AtoiRule(given.interval)));
     FUZZ_CHECK(got.user_id == (given.user_id.empty() ? base.settings.user_id : AtoiRule(given.user_id)));
-    if (!given.port.empty()) FUZZ_CHECK(got.server_port >= 1 && got.server_port <= kMaxPort);
-    if (!given.interval.empty())
-        FUZZ_CHECK(got.interval_time >= kMinInterval && got.interval_time <= kMaxInterval);
+    if (!given.port.empty()) FUZZ_CHECK(NumberRefusal(Limit("server_port"), got.server_port).empty());
+    if (!given.interval.empty()) FUZZ_CHECK(NumberRefusal(Limit("interval_time"), got.interval_time).empty());
+    if (!given.user_id.empty()) FUZZ_CHECK(got.user_id >= 0);
     // A host, alone or after "https://" (then not empty).
     const bool tls = given.server.compare(0, 8, "https://") == 0;
     const std::string host = tls ? given.server.substr(8) : given.server;
     if (tls) FUZZ_CHECK(!host.empty());
     for (unsigned char c : host) FUZZ_CHECK(c >= 0x20 && c != 0x7F && !std::strchr(" /\\?#", c));
     for (unsigned char c : given.bookmarks) FUZZ_CHECK(c >= 0x20 && c != 0x7F);
+}
+
+// Latin-1 as the native encoding: every byte is a character, and only the
+// first 256 code points are said in it.
+struct Latin1 : TextConverter {
+    std::optional<std::string> NativeToUtf8(const std::string& text) const override {
+        std::string out;
+        for (unsigned char c : text) {
+            if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else {
+                out += static_cast<char>(0xC0 | (c >> 6));
+                out += static_cast<char>(0x80 | (c & 0x3F));
+            }
+        }
+        return out;
+    }
+    std::optional<std::string> Utf8ToNative(const std::string& text) const override {
+        if (!IsValidUtf8(text)) return std::nullopt;
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else if (c == 0xC2 || c == 0xC3) {
+                out += static_cast<char>(((c & 3) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
+            } else {
+                return std::nullopt;
+            }
+        }
+        return out;
+    }
+    FileEncoding AsciiFileEncoding() const override { return FileEncoding::Native; }
+};
+
+// UTF-8 by the book: each character decoded to its code point, and
+// rejected when it is written longer than it needs, is a surrogate or lies
+// past U+10FFFF.
+bool Utf8Reference(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > text.size()) return false;
+        uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+        for (size_t k = 1; k < n; ++k) {
+            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (d & 0x3F);
+        }
+        const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += n;
+    }
+    return true;
+}
+
+// The input cut in three at its first two NUL-free "\n--\n": the user's
+// file, the record, the shared file.
+void CheckFollow(const std::string& text) {
+    std::string parts[3];
+    size_t at = 0;
+    for (int i = 0; i < 3; ++i) {
+        const size_t cut = i < 2 ? text.find("\n--\n", at) : std::string::npos;
+        parts[i] = text.substr(at, cut == std::string::npos ? std::string::npos : cut - at);
+        if (cut == std::string::npos) break;
+        at = cut + 4;
+    }
+    const Latin1 latin1;
+    const FollowResult first = FollowSharedFile({parts[0], parts[1], std::nullopt, parts[2], "shared"}, latin1);
+    if (!first.user) return;
+    Settings before, after;
+    BookmarkList unused;
+    ApplySettingsText(parts[0], &before, &unused);
+    ApplySettingsText(*first.user, &after, &unused);
+    // A number that changed is one the limits accept; so is a text that
+    // changed its meaning, not only its encoding.
+    for (const SettingField& f : kSettingFields) {
+        if (f.number && before.*f.number != after.*f.number) FUZZ_CHECK(FieldRefusal(f, after).empty());
+        if (f.text && IsAscii(after.*f.text) && before.*f.text != after.*f.text) FUZZ_CHECK(FieldRefusal(f, after).empty());
+    }
+    const FollowResult second =
+        FollowSharedFile({*first.user, first.record ? first.record : parts[1], std::nullopt, parts[2], "shared"}, latin1);
+    FUZZ_CHECK(!second.user);
 }
 
 }  // namespace
@@ -248,5 +335,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     CheckDeploy((seed & 0x80000000u) ? std::optional<std::string>(text) : std::nullopt, lines);
+
+    FUZZ_CHECK(IsValidUtf8(text) == Utf8Reference(text));
+    const FileEncoding encoding = DetectEncoding(text);
+    FUZZ_CHECK((encoding == FileEncoding::Utf8WithMark) == (text.compare(0, 3, "\xEF\xBB\xBF") == 0));
+    if (encoding == FileEncoding::Utf8) FUZZ_CHECK(Utf8Reference(text) && !IsAscii(text));
+    CheckFollow(text);
     return 0;
 }
