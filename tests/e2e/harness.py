@@ -838,6 +838,17 @@ class Environment:
         self.prefix.start()
         return name
 
+    def use_code_page(self, lang, acp):
+        """From here on Wine runs with LANG and LC_ALL lang, whose ANSI code
+        page is acp (the prefix's wineserver started again with it)."""
+        self.prefix.stop()
+        self.prefix.env.update(LANG=lang, LC_ALL=lang)
+        self.prefix.start()
+        got = self.driver.call("acp")["acp"]
+        if got != acp:
+            raise HarnessError("Wine's ANSI code page under %s is %s, not %s: is the locale there "
+                               "(locale -a; tools/setup.sh makes it)?" % (lang, got, acp))
+
     # -- settings and launch folders -----------------------------------------
 
     def config(self, **kw):
