@@ -160,12 +160,7 @@ class EditorSavedSettingsTest(SessionChecks):
     def test_1_the_first_line_counts_and_captions_show_as_written(self):
         env = self.env
         self.assertEqual(set(self.polls(env.portal)), {"usr_id=12&ver=1"})
-        env.open_tray_menu()
-        try:
-            items = env.open_submenu("收藏夹")["menus"][0]["items"]
-        finally:
-            env.close_menus()
-        self.assertEqual(items[0]["text"], "企业门户")
+        self.assertEqual(self.favorites()[0]["text"], "企业门户")
 
     def test_2_save_keeps_the_mark_and_every_character(self):
         env = self.env

@@ -262,6 +262,8 @@ class PolicyTests(ProgramTest):
             p.write(p.system_autostart, (harness.ROOT / "res" / "linux" / "orlimo-autostart.desktop").read_bytes())
         p = self.start(user=user, setup=autostart_on, program=policy_program(policy))
         self.assertTrue(wait_until(lambda: self.polls(b, 7), 10), "no poll at the policy's port")
+        p.activate()
+        self.assertEqual(p.wait_addresses(1), ["http://127.0.0.1:%d/velsa/login.jsp" % b.portal_port])
         for line in ("interval_time=0 refused (not from 1 to 1440)",
                      "user_id=9 refused (set for one user only, never for every user of the machine)"):
             self.assertIn("orlimo: %s: %s" % (self.POLICY, line), p.output())

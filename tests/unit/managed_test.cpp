@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/limits.h"
 
 namespace orlimo {
@@ -11,27 +13,29 @@ namespace {
 
 using namespace std::string_literals;
 
-// A native code page that knows two words of GBK and nothing else that is
-// not ASCII ("ポータル" has no place in it).
+// A native code page that knows two words of GBK and no other non-ASCII
+// text ("ポータル" has no place in it).
 struct FakeGbk : TextConverter {
-    const std::pair<std::string, std::string> words[2] = {{"\xC6\xF3\xD2\xB5", "企业"}, {"\xC3\xC5\xBB\xA7", "门户"}};
     FileEncoding ascii_file = FileEncoding::Native;
-    static std::optional<std::string> Swap(std::string text, const std::pair<std::string, std::string> (&w)[2],
-                                           bool to_utf8) {
-        for (const auto& [native, utf8] : w) {
-            const std::string& from = to_utf8 ? native : utf8;
-            const std::string& to = to_utf8 ? utf8 : native;
-            for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+    static std::optional<std::string> Swap(const std::string& text, int from) {
+        static const std::string words[][2] = {{"\xC6\xF3\xD2\xB5", "企业"}, {"\xC3\xC5\xBB\xA7", "门户"}};
+        std::string out;
+        for (size_t i = 0; i < text.size();) {
+            const auto* w = std::find_if(std::begin(words), std::end(words),
+                                         [&](const auto& w) { return text.compare(i, w[from].size(), w[from]) == 0; });
+            if (w != std::end(words)) {
+                out += (*w)[1 - from];
+                i += (*w)[from].size();
+            } else if (static_cast<unsigned char>(text[i]) < 0x80) {
+                out += text[i++];
+            } else {
+                return std::nullopt;
+            }
         }
-        std::string rest = text;
-        for (const auto& [native, utf8] : w)
-            for (size_t at; (at = rest.find(to_utf8 ? utf8 : native)) != std::string::npos;)
-                rest.erase(at, (to_utf8 ? utf8 : native).size());
-        if (!IsAscii(rest)) return std::nullopt;
-        return text;
+        return out;
     }
-    std::optional<std::string> NativeToUtf8(const std::string& t) const override { return Swap(t, words, true); }
-    std::optional<std::string> Utf8ToNative(const std::string& t) const override { return Swap(t, words, false); }
+    std::optional<std::string> NativeToUtf8(const std::string& t) const override { return Swap(t, 0); }
+    std::optional<std::string> Utf8ToNative(const std::string& t) const override { return Swap(t, 1); }
     FileEncoding AsciiFileEncoding() const override { return ascii_file; }
 };
 
@@ -66,10 +70,9 @@ TEST(FileEncoding, DecidedFromTheBytesAndTheFileParsedFirst) {
 }
 
 TEST(Limits, WhatAnAdministratorsValueMayBe) {
-    for (const char* good : {"oa.example.com", "10.0.0.1", "oa:8080", "https://oa", "门户.example"})
-        EXPECT_EQ(ServerRefusal(good), "") << good;
-    for (const char* bad : {"", "https://", "oa example", "http://oa", "oa/velsa", "oa?x", "oa#x", "oa\\x", "oa\t"})
-        EXPECT_NE(ServerRefusal(bad), "") << bad;
+    // (The server's forms: the installer's refusals in deploy_test.cpp.)
+    EXPECT_EQ(ServerRefusal("门户.example"), "");
+    EXPECT_NE(ServerRefusal(""), "");
     const struct {
         const char* name;
         int64_t number;
@@ -126,7 +129,6 @@ TEST(FollowSharedFile, TakesWhatTheUserNeverSetAndWhatTheLimitsAccept) {
          std::nullopt, File("b", 9, 1, 81, ""), std::nullopt, File("b", 9, 1, 81, ""), ""},
         {"a shared file without a server changes nothing", a, a, std::nullopt, "\xFF\xFEs\0e\0r\0v\0e\0r\0=\0b\0"s,
          std::nullopt, std::nullopt, "names no server"},
-        {"nothing new", a, a, std::nullopt, a, std::nullopt, std::nullopt, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
