@@ -252,9 +252,9 @@ def make_package(version, out, timeout=300):
         raise HarnessError("msi.sh failed: " + (o + e).decode(errors="replace")[-2000:])
 
 
-def make_package_of(arch, version, out, timeout=900):
-    """An installer package of the given architecture's programs (the
-    mingw-ARCH preset, built here when needed) under a product version."""
+def program_of(arch, timeout=900):
+    """The given architecture's orlimo.exe (the mingw-ARCH preset, built
+    here when needed)."""
     build = ROOT / "build" / ("mingw-" + arch)
     if not (build / "build.ninja").exists():
         rc, o, e = run_bounded(["cmake", "--preset", "mingw-" + arch], timeout, cwd=ROOT)
@@ -264,6 +264,14 @@ def make_package_of(arch, version, out, timeout=900):
                             "orlimo-setup"], timeout, cwd=ROOT)
     if rc != 0:
         raise HarnessError("build failed:\n" + (o + e).decode(errors="replace")[-4000:])
+    return build / "orlimo.exe"
+
+
+def make_package_of(arch, version, out, timeout=900):
+    """An installer package of the given architecture's programs (the
+    mingw-ARCH preset, built here when needed) under a product version."""
+    program_of(arch, timeout)
+    build = ROOT / "build" / ("mingw-" + arch)
     rc, o, e = run_bounded(["bash", str(TOOLS / "msi.sh"), arch, version, str(build), str(out)], timeout)
     if rc != 0:
         raise HarnessError("msi.sh failed: " + (o + e).decode(errors="replace")[-2000:])

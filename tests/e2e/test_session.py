@@ -344,6 +344,21 @@ class PolicyTest(SessionChecks):
         self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % env.portal.port)
 
 
+    def test_5_the_x86_program_reads_the_machine_policy_of_a_64_bit_windows(self):
+        env = self.env
+        if harness.ARCH != "x86_64" or "i686" not in harness.runnable_arches()[0]:
+            raise unittest.SkipTest("needs a 64-bit prefix that runs 32-bit programs")
+        x86 = harness.program_of("i686").read_bytes()
+        self.reg("add", MACHINE_POLICY, "/v", "server_port", "/t", "REG_DWORD", "/d", str(self.portal_c.port),
+                 "/reg:64")
+        self.addCleanup(self.reg, "delete", MACHINE_POLICY)
+        self.assertIsNotNone(env.exit(self.prog))
+        folder = env.launch_folder("x86")
+        (folder / "orlimo.exe").write_bytes(x86)
+        type(self).prog = env.launch(folder)
+        self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % self.portal_c.port)
+
+
 class JapaneseCodePageTest(SessionChecks):
     """In code page 932 the second byte of "ポ" is the byte of "|": a UTF-8
     favorite is found in the file's bytes, not after a conversion."""
