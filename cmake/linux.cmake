@@ -37,6 +37,10 @@ if(ORLIMO_QT_MAJOR STREQUAL "5")
   target_link_libraries(orlimo PRIVATE Qt5::X11Extras)
 endif()
 target_compile_options(orlimo PRIVATE -Wall -Wextra)
+# The administrator's policy file. Not read from the environment, which a
+# user controls; the tests put another file at this path in a mount
+# namespace of their own.
+target_compile_definitions(orlimo PRIVATE ORLIMO_POLICY_FILE="${CMAKE_INSTALL_FULL_SYSCONFDIR}/orlimo/policy.properties")
 # Relocations read-only before the program runs, as Debian builds its own;
 # and only the libraries it calls into become its (and the package's)
 # dependencies: Qt6::Gui's link interface names libGLX and libOpenGL, which

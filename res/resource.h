@@ -17,6 +17,7 @@
 #define IDC_USERID              1002
 #define IDC_SHOWUSER            1004
 #define IDC_PORT                1005
+#define IDC_POLICY_NOTE         1006
 
 // Tray menu and menu-bar commands
 #define ID_TRAY_CONFIG          32771

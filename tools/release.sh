@@ -6,7 +6,9 @@
 #   DIR/x86/orlimo.exe, DIR/x64/orlimo.exe       the two programs
 #   DIR/orlimo-VERSION-x86.msi, ...-x64.msi      the installer packages
 #   DIR/orlimo_VERSION_amd64.deb, ..._arm64.deb  the Linux packages (not signed)
-#   DIR/SHA256SUMS                               checksums of the six
+#   DIR/policy/orlimo.admx, DIR/policy/en-US/orlimo.adml,
+#   DIR/policy/zh-CN/orlimo.adml                 the Group Policy templates
+#   DIR/SHA256SUMS                               checksums of all of them
 #
 # VERSION is the CMake project version, or ORLIMO_VERSION (X.Y.Z) when set:
 # then that version is stamped into both programs, the custom-action DLLs,
@@ -98,6 +100,11 @@ for preset in "${linux_presets[@]}"; do
   deb=orlimo_${VERSION}_$(sed -n 's/^ORLIMO_DEB_ARCH:INTERNAL=//p' "build/$preset/CMakeCache.txt").deb
   cp "build/$preset/$deb" "$DIST/$deb"
   made+=("$deb")
+done
+for template in orlimo.admx en-US/orlimo.adml zh-CN/orlimo.adml; do
+  mkdir -p "$(dirname "$DIST/policy/$template")"
+  cp "$ROOT/policy/$template" "$DIST/policy/$template"
+  made+=("policy/$template")
 done
 (cd "$DIST" && sha256sum "${made[@]}" > SHA256SUMS)
 made+=(SHA256SUMS)

@@ -70,10 +70,15 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
 fi
 
-if ! locale -a 2>/dev/null | grep -qiE '^zh_CN\.utf-?8$'; then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-fi
+# zh_CN: Wine's ANSI code page 936, as on the desktops the program serves;
+# ja_JP: code page 932, whose double-byte characters may end in the byte
+# of "|" (an end-to-end test of the favorites).
+for loc in zh_CN ja_JP; do
+  if ! locale -a 2>/dev/null | grep -qiE "^$loc\.utf-?8\$"; then
+    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO localedef -i $loc -f UTF-8 $loc.UTF-8
+  fi
+done
 missing=()
 for p in "${pkgs[@]}"; do have "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -eq 0 ]; then echo "setup: all tools present"

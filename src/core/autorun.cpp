@@ -15,4 +15,14 @@ AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value) {
     return {present ? 1 : 0, present != want};
 }
 
+bool EnforceAutorun(bool autorun, RunValuePort& run_value) {
+    if (run_value.Present() == autorun) return autorun;
+    if (autorun) {
+        run_value.Write();
+    } else {
+        run_value.Remove();
+    }
+    return run_value.Present();
+}
+
 }  // namespace orlimo

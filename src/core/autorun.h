@@ -23,4 +23,9 @@ struct AutorunToggle {
 // Removes the value when autorun_flag is 1, else writes it.
 AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value);
 
+// Where a policy sets autorun: the value is written or removed until it
+// says what the policy says (when it can be). The result is whether it is
+// present afterwards, which the check mark shows.
+bool EnforceAutorun(bool autorun, RunValuePort& run_value);
+
 }  // namespace orlimo

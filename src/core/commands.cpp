@@ -57,7 +57,9 @@ bool OnCmdMsg(int id, const Settings& settings, const BookmarkList& bookmarks, C
         if (std::optional<std::string> url = FavoriteTarget(FavoriteNumber(id), bookmarks)) target.OpenUrl(*url);
         break;
     case Command::Settings: target.OnSettings(); break;
-    case Command::AutoRun: target.OnAutoRun(); break;
+    case Command::AutoRun:
+        if (!target.AutorunLocked()) target.OnAutoRun();
+        break;
     case Command::NotifierUpdate: target.OnNotifierUpdate(); break;
     case Command::PortalHome: target.OpenUrl(ServerRootUrl(settings)); break;
     case Command::About: target.OnAbout(); break;
@@ -73,7 +75,10 @@ bool OnCmdMsg(int id, const Settings& settings, const BookmarkList& bookmarks, C
 
 bool OnUpdateCmdUI(CmdUI& ui, const BookmarkList& bookmarks, CommandTarget& target) {
     switch (OfferedCommand(ui.Id(), target)) {
-    case Command::AutoRun: ui.SetCheck(target.AutorunFlag() == 1); return true;
+    case Command::AutoRun:
+        ui.SetCheck(target.AutorunFlag() == 1);
+        if (target.AutorunLocked()) ui.Enable(false);
+        return true;
     case Command::Favorite: {
         const FavoriteView view = FavoriteUpdate(FavoriteNumber(ui.Id()), bookmarks);
         if (view.set_enabled) ui.Enable(view.enabled);

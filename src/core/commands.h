@@ -43,6 +43,8 @@ public:
     virtual void OnAutoRun() = 0;
     // The autorun check mark's state, 1 when autorun is on.
     virtual int32_t AutorunFlag() = 0;
+    // Whether a policy sets autorun: then the item is greyed and does nothing.
+    virtual bool AutorunLocked() const { return false; }
     virtual void OnNotifierUpdate() = 0;
     virtual void OnAbout() = 0;
     virtual void OnAppExit() = 0;

@@ -6,22 +6,15 @@
 
 namespace orlimo {
 
-// Values as given, as text in the existing file's encoding (UTF-8 when it
-// begins with the UTF-8 mark, as an editor saves it; else the system's ANSI
-// code page); an empty value counts as not given.
+// Values as given, as text in the existing file's encoding (UTF-8 when the
+// core's DetectEncoding says so, as an editor saves it; else the system's
+// ANSI code page); an empty value counts as not given.
 struct DeployValues {
     std::string server, port, interval, user_id, bookmarks;
     bool AnyGiven() const;
 };
 
 enum class DeployError { None, BadServer, BadPort, BadInterval, BadUserId, BadBookmarks };
-
-// The limits of the values; the port and the interval as whole numbers.
-constexpr long kMaxPort = 65535;
-// Minutes: at least one (0 would poll every second, a fleet's load on the
-// portal from one typing slip), at most a day.
-constexpr long kMinInterval = 1;
-constexpr long kMaxInterval = 1440;
 
 struct DeployResult {
     DeployError error = DeployError::None;
@@ -34,12 +27,11 @@ struct DeployResult {
 // from what is given, else from the existing file, else from the defaults
 // (the build's server, port 80, interval 1, user 0, no favorites), after
 // the UTF-8 mark when the existing file begins with one.
-// Refused, with the first fault: a server (a host, or "https://" and a
-// host) whose host holds blanks, control characters or "/ \ ? #", or that
-// ends up empty; a port that is not a
-// whole number from 1 to kMaxPort; an interval that is not one from
-// kMinInterval to kMaxInterval; a user id that is not a 32-bit whole number; favorites with
-// control characters (a line end would break the file).
+// Refused, with the first fault, what the limits of core/limits.h refuse:
+// a server that is no host (or "https://" and a host), or that ends up
+// empty; a port, an interval or a user id that is not a whole number in
+// its range; favorites with control characters (a line end would break
+// the file).
 DeployResult DeploySettings(const std::optional<std::string>& existing, const DeployValues& given);
 
 }  // namespace orlimo

@@ -179,14 +179,56 @@ std::optional<Settings> SharedSettingsValues(const std::string& text) {
     return s;
 }
 
-Settings FollowShared(const Settings& user, const Settings& base, const Settings& shared) {
-    Settings out = user;
-    if (user.server == base.server) out.server = shared.server;
-    if (user.user_id == base.user_id) out.user_id = shared.user_id;
-    if (user.interval_time == base.interval_time) out.interval_time = shared.interval_time;
-    if (user.server_port == base.server_port) out.server_port = shared.server_port;
-    if (user.bookmark == base.bookmark) out.bookmark = shared.bookmark;
-    return out;
+bool IsAscii(const std::string& text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+bool IsValidUtf8(const std::string& text) {
+    const size_t n = text.size();
+    size_t i = 0;
+    auto byte = [&text](size_t at) { return static_cast<unsigned char>(text[at]); };
+    while (i < n) {
+        const unsigned char c = byte(i);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t more;
+        unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            if (c == 0xE0) low = 0xA0;       // no overlong forms
+            if (c == 0xED) high = 0x9F;      // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            if (c == 0xF0) low = 0x90;
+            if (c == 0xF4) high = 0x8F;      // at most U+10FFFF
+        } else {
+            return false;
+        }
+        if (n - i - 1 < more) return false;  // cut off at the end
+        if (byte(i + 1) < low || byte(i + 1) > high) return false;
+        for (size_t k = 2; k <= more; ++k)
+            if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+FileEncoding DetectEncoding(const std::string& bytes) {
+    if (HasUtf8Mark(bytes)) return FileEncoding::Utf8WithMark;
+    if (!IsAscii(bytes) && IsValidUtf8(bytes)) return FileEncoding::Utf8;
+    return FileEncoding::Native;
+}
+
+std::optional<std::string> Recode(const std::string& text, FileEncoding from, FileEncoding to,
+                                  const TextConverter& converter) {
+    if (IsUtf8Encoding(from) == IsUtf8Encoding(to) || IsAscii(text)) return text;
+    return IsUtf8Encoding(to) ? converter.NativeToUtf8(text) : converter.Utf8ToNative(text);
 }
 
 std::string FormatSettingsFile(const std::string& server, int32_t user_id, int32_t interval_time,
@@ -198,6 +240,11 @@ std::string FormatSettingsFile(const std::string& server, int32_t user_id, int32
     out += "server_port=" + std::to_string(server_port) + "\r\n";
     out += "bookmark=" + bookmark + "\r\n";
     return out;
+}
+
+std::string SettingsFileBytes(const Settings& v, FileEncoding encoding) {
+    return (encoding == FileEncoding::Utf8WithMark ? std::string(kUtf8Mark) : std::string()) +
+           FormatSettingsFile(v.server, v.user_id, v.interval_time, v.server_port, v.bookmark);
 }
 
 }  // namespace orlimo

@@ -1,6 +1,7 @@
 // The settings record, the settings file format and the favorites list.
-// Portable: byte strings only, no OS calls. The file is 8-bit text in the
-// system's ANSI code page; nothing here converts it.
+// Portable: byte strings only, no OS calls. The file's text stays in the
+// file's own encoding (see DetectEncoding); nothing here converts it, and
+// conversions elsewhere go through a TextConverter that a front end gives.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -44,11 +45,48 @@ private:
     std::vector<std::string> entries_;
 };
 
-// The byte-order mark that an editor's "UTF-8" writes before the text.
-// The reader skips it; which encoding the rest is in is the front end's
-// business (text stays bytes here).
+// ---- the file's encoding ----
+//
+// The byte-order mark that an editor's "UTF-8" writes before the text. The
+// reader skips it.
 inline const char kUtf8Mark[] = "\xEF\xBB\xBF";
 bool HasUtf8Mark(const std::string& text);
+
+// How a settings file's text is written. The lines, keys and favorites'
+// separators are found in the bytes whatever it is (UTF-8 never uses a byte
+// below 0x80 inside a character); only text shown to the user or handed to
+// the system is converted.
+//   Utf8WithMark  the file begins with the mark (an editor's "UTF-8");
+//   Utf8          no mark, valid UTF-8 and at least one byte above 0x7F
+//                 (Notepad's "UTF-8" since Windows 10 1903);
+//   Native        anything else: the front end's 8-bit encoding (the ANSI
+//                 code page on Windows, GB18030 on Linux), as files always
+//                 were. A file of ASCII alone is Native: it reads the same
+//                 in every encoding.
+enum class FileEncoding { Utf8WithMark, Utf8, Native };
+FileEncoding DetectEncoding(const std::string& bytes);
+inline bool IsUtf8Encoding(FileEncoding e) { return e != FileEncoding::Native; }
+// Strict UTF-8 (no overlong forms, surrogates or values past U+10FFFF; a
+// sequence cut off at the end is not UTF-8).
+bool IsValidUtf8(const std::string& text);
+bool IsAscii(const std::string& text);
+
+// Conversions that only a front end can make. Each gives nothing when the
+// text cannot be said in the other encoding without loss.
+class TextConverter {
+public:
+    virtual ~TextConverter() = default;
+    virtual std::optional<std::string> NativeToUtf8(const std::string& text) const = 0;
+    virtual std::optional<std::string> Utf8ToNative(const std::string& text) const = 0;
+    // Where non-ASCII text goes in a file that holds ASCII alone so far
+    // (Native on Windows, as the program always wrote; UTF-8 on Linux).
+    virtual FileEncoding AsciiFileEncoding() const = 0;
+};
+
+// text (in `from`) in `to`; nothing when it cannot be said there. The two
+// UTF-8 forms differ only in the file's mark, not in their text.
+std::optional<std::string> Recode(const std::string& text, FileEncoding from, FileEncoding to,
+                                  const TextConverter& converter);
 
 // Applies one line of the settings file (without its line end).
 void ApplySettingsLine(const std::string& line, Settings* settings, BookmarkList* bookmarks);
@@ -76,30 +114,20 @@ private:
 // The whole file's bytes at once, through SettingsReader.
 void ApplySettingsText(const std::string& text, Settings* settings, BookmarkList* bookmarks);
 
-// ---- the shared file and a user's own values ----
-//
-// A user's file starts as a copy of the shared file. Later changes of the
-// shared file reach the user for every value the user has not set: the
-// front ends keep, beside the user's file, a copy of the shared file as the
-// user's values were last brought in line with it (the base), and a value
-// of the user's that equals the base's is not the user's own.
-
-bool SameSettings(const Settings& a, const Settings& b);
-
 // The values of a shared settings file, when it is one: it holds a
 // "server=" line with a value (else it is empty, garbage, or in an encoding
 // such as UTF-16 that this format cannot be read in, and it changes
 // nothing for anyone). Values it does not name are the defaults.
 std::optional<Settings> SharedSettingsValues(const std::string& text);
 
-// The values in force for a user whose own file holds `user`: each of the
-// five that equals `base`'s follows `shared`; every other one is the
-// user's own and stays.
-Settings FollowShared(const Settings& user, const Settings& base, const Settings& shared);
+bool SameSettings(const Settings& a, const Settings& b);
 
 // The five-line file the writer produces, with CR LF line ends, from the
 // given values and the bookmark text.
 std::string FormatSettingsFile(const std::string& server, int32_t user_id, int32_t interval_time,
                                int32_t server_port, const std::string& bookmark);
+// The same in an encoding: the text values are its bytes already; UTF-8
+// with its mark begins with the mark.
+std::string SettingsFileBytes(const Settings& values, FileEncoding encoding);
 
 }  // namespace orlimo

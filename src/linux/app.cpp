@@ -38,12 +38,52 @@ COrlimoApp::~COrlimoApp() {
 void COrlimoApp::InitInstance() {
     autorun_flag = Autostart().Present() ? 1 : 0;
     const QString path = ResolveSettingsPath();
-    // Where the user set nothing, the values follow the shared file.
-    if (path == UserSettingsPath()) FollowSharedFile(path, SharedSettingsPath());
-    LoadSettings(path, &settings, &bookmark_entries, &settings_encoding);
+    QByteArray bytes;
+    if (LoadSettings(path, &bytes)) {
+        // Where the user set nothing, the values follow the shared file.
+        if (path == UserSettingsPath()) FollowSharedFile(path, SharedSettingsPath(), &bytes);
+        BookmarkList unused;
+        ApplySettingsText(bytes.toStdString(), &own_settings, &unused);
+        file_encoding = DetectEncoding(bytes.toStdString());
+    } else {
+        file_encoding = FileEncoding::Utf8;  // the file the dialog makes
+    }
+    ApplyPolicies();
     frame_ = std::make_unique<CMainFrame>(*this);
     frame_->Create();
     CreateAllShortcuts();
+}
+
+void COrlimoApp::ApplyPolicies() {
+    const QtTextConverter converter;
+    std::vector<PolicySource> sources;
+    QByteArray policy;
+    if (ReadWhole(PolicyFilePath(), &policy))
+        sources.push_back(PolicyFromFile(PolicyFilePath().toStdString(), policy.toStdString(), converter));
+    const PolicyInForce p = ApplyPolicy(own_settings, file_encoding, sources, converter);
+    for (const std::string& reason : p.reasons) qWarning("orlimo: %s", reason.c_str());
+    settings = p.values;
+    settings_encoding = p.encoding;
+    bookmark_entries.SplitBookmarks(settings.bookmark);
+    locked = p.locked;
+    autorun_policy = p.autorun;
+    if (autorun_policy) {
+        XdgAutostart autostart = Autostart();
+        autorun_flag = EnforceAutorun(*autorun_policy, autostart) ? 1 : 0;
+        if ((autorun_flag == 1) != *autorun_policy)
+            qWarning("orlimo: autorun=%d of %s: the autostart entry could not be %s", *autorun_policy ? 1 : 0,
+                     qUtf8Printable(PolicyFilePath()), *autorun_policy ? "written" : "turned off");
+    }
+}
+
+bool COrlimoApp::SaveOwnSettings(QWidget* owner, const QString& path, const DialogValues& dialog,
+                                 unsigned locked_then) {
+    const SavedFile saved = SaveDialogValues(own_settings, file_encoding, dialog, locked_then, QtTextConverter());
+    // In force at once, also when the file cannot be written.
+    own_settings = saved.values;
+    file_encoding = saved.encoding;
+    ApplyPolicies();
+    return SaveSettings(owner, path, QByteArray::fromStdString(saved.bytes));
 }
 
 void COrlimoApp::ExitInstance() {

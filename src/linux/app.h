@@ -7,9 +7,11 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/commands.h"
+#include "core/managed.h"
 #include "core/settings.h"
 #include "linux/settings_file.h"
 
@@ -68,9 +70,22 @@ public:
     void OnShortcutDesktop();
     void OnShortcutApplications();
 
+    // The settings dialog's Save: the user's own values in their file, the
+    // values in force under the policy. False when the file could not be
+    // written (the user has been told; the values are in force anyway).
+    bool SaveOwnSettings(QWidget* owner, const QString& path, const DialogValues& dialog, unsigned locked);
+
+    // In force: the user's own values under the policy, their text in
+    // settings_encoding.
     Settings settings;
-    BookmarkList bookmark_entries;
     FileEncoding settings_encoding = FileEncoding::Utf8;
+    BookmarkList bookmark_entries;
+    // The user's own values as their file holds them, and its encoding.
+    Settings own_settings;
+    FileEncoding file_encoding = FileEncoding::Native;
+    // The settings the policy file sets (SettingBits), and autorun when it does.
+    unsigned locked = 0;
+    std::optional<bool> autorun_policy;
     int32_t autorun_flag = 0;
 
 private:
@@ -79,6 +94,10 @@ private:
     void OnSettings() override;
     void OnAutoRun() override;
     int32_t AutorunFlag() override;
+    bool AutorunLocked() const override { return autorun_policy.has_value(); }
+    // The policy file over the user's own values: the values in force, the
+    // favorites, and the autostart entry where it sets autorun.
+    void ApplyPolicies();
     void OnAbout() override;
     void OnAppExit() override;
     void OnShortcut(Command which) override;

@@ -8,9 +8,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "core/limits.h"
 #include "core/poller.h"
 #include "core/portal.h"
 #include "linux/app.h"
@@ -164,6 +166,19 @@ CConfigDlg::CConfigDlg(COrlimoApp& app) : app_(app) {
     port_edit_->setText(QString::number(server_port));
     interval_edit_->setText(QString::number(interval_time));
     user_edit_->setText(QString::number(user_id));
+    // What the policy sets shows, greyed as on Windows, and cannot be edited.
+    locked_ = app_.locked;
+    const std::pair<QLineEdit*, unsigned> fields[] = {
+        {server_edit_, kServerBit}, {port_edit_, kPortBit}, {interval_edit_, kIntervalBit}, {user_edit_, kUserIdBit}};
+    for (const auto& [edit, bit] : fields) {
+        if (!(locked_ & bit)) continue;
+        edit->setReadOnly(true);
+        QPalette grey = edit->palette();
+        grey.setColor(QPalette::Base, grey.color(QPalette::Window));
+        edit->setPalette(grey);
+    }
+    if (locked_ & (kServerBit | kPortBit | kIntervalBit | kUserIdBit))
+        layout->insertWidget(1, new QLabel(ControlText(IDD_CONFIG, IDC_POLICY_NOTE)));
     save->setFocus();
 }
 
@@ -185,18 +200,14 @@ void CConfigDlg::accept() {
     if (!ExchangeInt(interval_edit_, &interval)) return;
     if (!ExchangeInt(user_edit_, &user)) return;
     // An unchanged server keeps its bytes, whatever they decode to.
-    const QString shown = DecodeText(server, app_.settings_encoding);
-    if (server_edit_->text() != shown) server = EncodeText(server_edit_->text(), app_.settings_encoding);
-    server_port = port;
-    interval_time = interval;
-    user_id = user;
-
-    Settings& s = app_.settings;
-    s.interval_time = interval_time;
-    s.user_id = user_id;
-    s.server = server;
-    s.server_port = server_port;
-    SaveSettings(this, path, s, app_.settings_encoding);
+    DialogValues dialog;
+    if (server_edit_->text() != DecodeText(server, app_.settings_encoding))
+        dialog.server = server_edit_->text().toUtf8().toStdString();
+    server_port = dialog.server_port = port;
+    interval_time = dialog.interval_time = interval;
+    user_id = dialog.user_id = user;
+    app_.SaveOwnSettings(this, path, dialog, locked_);
+    server = app_.settings.server;
     QDialog::accept();
 }
 

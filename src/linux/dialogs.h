@@ -80,6 +80,7 @@ private:
     QLineEdit* port_edit_;
     QLineEdit* interval_edit_;
     QLineEdit* user_edit_;
+    unsigned locked_ = 0;  // what the policy set when it opened
 };
 
 // "关于 orlimo": name and version; "Button1" shows the user's login name.

@@ -26,6 +26,13 @@ const char kSettingsRelative[] = "orlimo/config.properties";
 // larger than this is not a settings file.
 constexpr qint64 kMaxSettingsFile = 16 * 1024 * 1024;
 
+bool Readable(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly);
+}
+
+}  // namespace
+
 bool ReadWhole(const QString& path, QByteArray* data) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return false;
@@ -34,51 +41,63 @@ bool ReadWhole(const QString& path, QByteArray* data) {
     return file.error() == QFileDevice::NoError;
 }
 
-bool Readable(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly);
+namespace {
+
+// Bytes as text of a codec, or nothing when they are not.
+std::optional<QString> Decode(const std::string& bytes, bool utf8) {
+    const QByteArray data = QByteArray::fromStdString(bytes);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QStringDecoder decoder = utf8 ? QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless)
+                                  : QStringDecoder("GB18030", QStringConverter::Flag::Stateless);
+    if (!decoder.isValid()) return std::nullopt;
+    const QString text = decoder.decode(data);
+    if (decoder.hasError()) return std::nullopt;
+    return text;
+#else
+    QTextCodec* codec = utf8 ? QTextCodec::codecForMib(106) : QTextCodec::codecForName("GB18030");
+    if (!codec) return std::nullopt;
+    QTextCodec::ConverterState state;
+    const QString text = codec->toUnicode(data.constData(), data.size(), &state);
+    if (state.invalidChars != 0 || state.remainingChars != 0) return std::nullopt;
+    return text;
+#endif
+}
+
+std::optional<std::string> EncodeGb18030(const QString& text) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QStringEncoder gb18030("GB18030", QStringConverter::Flag::Stateless);
+    if (!gb18030.isValid()) return std::nullopt;
+    const QByteArray data = gb18030.encode(text);
+    if (gb18030.hasError()) return std::nullopt;
+    return data.toStdString();
+#else
+    QTextCodec* gb18030 = QTextCodec::codecForName("GB18030");
+    if (!gb18030) return std::nullopt;
+    return gb18030->fromUnicode(text).toStdString();
+#endif
 }
 
 }  // namespace
 
-FileEncoding DetectEncoding(const QByteArray& bytes) {
-    if (bytes.startsWith(kUtf8Mark)) return FileEncoding::Utf8WithMark;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    const QString text = utf8.decode(bytes);  // decodes only when made a QString
-    const bool valid = !utf8.hasError();
-#else
-    // A sequence cut off at the end is an error too, as for the stateless
-    // decoder above.
-    QTextCodec::ConverterState state;
-    QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
-    const bool valid = state.invalidChars == 0 && state.remainingChars == 0;
-#endif
-    return valid ? FileEncoding::Utf8 : FileEncoding::Gb18030;
+std::optional<std::string> QtTextConverter::NativeToUtf8(const std::string& text) const {
+    const std::optional<QString> decoded = Decode(text, false);
+    if (!decoded) return std::nullopt;
+    return decoded->toUtf8().toStdString();
+}
+
+std::optional<std::string> QtTextConverter::Utf8ToNative(const std::string& text) const {
+    const std::optional<QString> decoded = Decode(text, true);
+    if (!decoded) return std::nullopt;
+    return EncodeGb18030(*decoded);
 }
 
 QString DecodeText(const std::string& bytes, FileEncoding encoding) {
-    const QByteArray data = QByteArray::fromStdString(bytes);
-    if (encoding != FileEncoding::Gb18030) return QString::fromUtf8(data);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    QStringDecoder gb18030("GB18030");
-    if (gb18030.isValid()) return gb18030.decode(data);
-#else
-    if (QTextCodec* gb18030 = QTextCodec::codecForName("GB18030")) return gb18030->toUnicode(data);
-#endif
-    return QString::fromLatin1(data);
+    if (IsUtf8Encoding(encoding)) return QString::fromUtf8(QByteArray::fromStdString(bytes));
+    if (const std::optional<QString> text = Decode(bytes, false)) return *text;
+    return QString::fromLatin1(QByteArray::fromStdString(bytes));
 }
 
-std::string EncodeText(const QString& text, FileEncoding encoding) {
-    if (encoding != FileEncoding::Gb18030) return text.toUtf8().toStdString();
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    QStringEncoder gb18030("GB18030");
-    if (gb18030.isValid()) return QByteArray(gb18030.encode(text)).toStdString();
-#else
-    if (QTextCodec* gb18030 = QTextCodec::codecForName("GB18030")) return gb18030->fromUnicode(text).toStdString();
-#endif
-    return text.toUtf8().toStdString();
-}
+QString PolicyFilePath() { return QStringLiteral(ORLIMO_POLICY_FILE); }
 
 QString UserSettingsPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' +
@@ -111,20 +130,10 @@ QString ResolveSettingsPath() {
     return user;
 }
 
-bool ReadSettingsFile(const QString& path, Settings* settings, BookmarkList* bookmarks,
-                      FileEncoding* encoding) {
-    QByteArray data;
-    if (!ReadWhole(path, &data)) return false;
-    ApplySettingsText(data.toStdString(), settings, bookmarks);
-    *encoding = DetectEncoding(data);
-    return true;
-}
-
-void LoadSettings(const QString& path, Settings* settings, BookmarkList* bookmarks,
-                  FileEncoding* encoding) {
-    if (!ReadSettingsFile(path, settings, bookmarks, encoding)) {
-        AppMessageBox(nullptr, Text(IDS_NO_SETTINGS_FILE));
-    }
+bool LoadSettings(const QString& path, QByteArray* data) {
+    if (ReadWhole(path, data)) return true;
+    AppMessageBox(nullptr, Text(IDS_NO_SETTINGS_FILE));
+    return false;
 }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& data) {
@@ -140,74 +149,42 @@ bool WriteFileAtomically(const QString& path, const QByteArray& data) {
     return file.commit();
 }
 
-QByteArray SettingsFileBytes(const Settings& values, FileEncoding encoding) {
-    QByteArray data;
-    if (encoding == FileEncoding::Utf8WithMark) data = kUtf8Mark;
-    data += QByteArray::fromStdString(FormatSettingsFile(values.server, values.user_id, values.interval_time,
-                                                         values.server_port, values.bookmark));
-    return data;
-}
-
-bool SaveSettings(QWidget* owner, const QString& path, const Settings& values, FileEncoding encoding) {
-    if (WriteFileAtomically(path, SettingsFileBytes(values, encoding))) return true;
+bool SaveSettings(QWidget* owner, const QString& path, const QByteArray& bytes) {
+    if (WriteFileAtomically(path, bytes)) return true;
     AppMessageBox(owner, Text(IDS_SAVE_FAILED));
     return false;
 }
 
 namespace {
 
-// A shared file's values and the encoding of their text; none when the
-// file is no shared settings file.
-struct SharedFile {
-    Settings values;
-    FileEncoding encoding;
-};
-
-std::optional<SharedFile> ReadShared(const QString& path, QByteArray* data) {
-    if (!ReadWhole(path, data)) return std::nullopt;
-    const std::optional<Settings> values = SharedSettingsValues(data->toStdString());
-    if (!values) return std::nullopt;
-    return SharedFile{*values, DetectEncoding(*data)};
-}
-
-// The values with their text in another encoding (numbers need none).
-Settings InEncoding(Settings values, FileEncoding from, FileEncoding to) {
-    if ((from == FileEncoding::Gb18030) == (to == FileEncoding::Gb18030)) return values;
-    values.server = EncodeText(DecodeText(values.server, from), to);
-    values.bookmark = EncodeText(DecodeText(values.bookmark, from), to);
-    return values;
+std::optional<std::string> FileBytes(const QString& path) {
+    QByteArray data;
+    if (!ReadWhole(path, &data)) return std::nullopt;
+    return data.toStdString();
 }
 
 }  // namespace
 
-void FollowSharedFile(const QString& user_path, const QString& shared_path) {
+void FollowSharedFile(const QString& user_path, const QString& shared_path, QByteArray* user_bytes) {
     if (shared_path.isEmpty()) return;
-    QByteArray shared_data, user_data;
-    const std::optional<SharedFile> shared = ReadShared(shared_path, &shared_data);
-    if (!shared || !ReadWhole(user_path, &user_data)) return;
-
     const QString record_path = user_path + QLatin1String(".shared");
-    QByteArray record_data, previous_data;
-    std::optional<SharedFile> base = ReadShared(record_path, &record_data);
-    if (!base) base = ReadShared(shared_path + QLatin1String(".previous"), &previous_data);
-
-    if (base) {
-        Settings user;
-        BookmarkList unused;
-        ApplySettingsText(user_data.toStdString(), &user, &unused);
-        const FileEncoding encoding = DetectEncoding(user_data);
-        const Settings in_force = FollowShared(user, InEncoding(base->values, base->encoding, encoding),
-                                               InEncoding(shared->values, shared->encoding, encoding));
-        if (!SameSettings(in_force, user) &&
-            !WriteFileAtomically(user_path, SettingsFileBytes(in_force, encoding))) {
-            qWarning("orlimo: %s could not be brought in line with %s", qUtf8Printable(user_path),
-                     qUtf8Printable(shared_path));
+    const FollowResult r = FollowSharedFile({user_bytes->toStdString(), FileBytes(record_path),
+                                             FileBytes(shared_path + QLatin1String(".previous")),
+                                             FileBytes(shared_path), shared_path.toStdString()},
+                                            QtTextConverter());
+    for (const std::string& reason : r.reasons) qWarning("orlimo: %s", reason.c_str());
+    if (r.user) {
+        // In force for this run even when it cannot be kept.
+        *user_bytes = QByteArray::fromStdString(*r.user);
+        if (!WriteFileAtomically(user_path, *user_bytes)) {
+            qWarning("orlimo: %s could not be written; the values of %s are in force until the program ends, "
+                     "and the next start tries again",
+                     qUtf8Printable(user_path), qUtf8Printable(shared_path));
             return;
         }
     }
-    if (record_data != shared_data && !WriteFileAtomically(record_path, shared_data)) {
+    if (r.record && !WriteFileAtomically(record_path, QByteArray::fromStdString(*r.record)))
         qWarning("orlimo: %s could not be written", qUtf8Printable(record_path));
-    }
 }
 
 }  // namespace orlimo

@@ -25,7 +25,10 @@
 //                          before anything is installed, with a message in
 //                          the log and, when the installer shows one, on
 //                          screen. Hands the decision to the deferred
-//                          actions. In maintenance (a repair, a reinstall,
+//                          actions. The properties count only when the
+//                          installation runs with an administrator's rights
+//                          (AdminUser); else they are ignored, as in
+//                          maintenance. In maintenance (a repair, a reinstall,
 //                          a modify of the installed product) the
 //                          properties are ignored: every user may start
 //                          one, and the installer would take their values.
@@ -393,10 +396,26 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
     } else {
         std::string existing;
         const bool have = ReadWholeFile(Narrow(folder) + kSettings, &existing);
-        // An editor's UTF-8 (the file begins with its mark): the values
-        // given are written in UTF-8 too.
-        const bool utf8 = have && orlimo::HasUtf8Mark(existing);
-        if (utf8) Say(install, L"orlimo: config.properties is UTF-8 (it begins with a byte-order mark)", false);
+        // An editor's UTF-8 (with its mark, or Notepad's without): the
+        // values given are written in UTF-8 too.
+        const bool utf8 = have && orlimo::IsUtf8Encoding(orlimo::DetectEncoding(existing));
+        if (utf8) Say(install, L"orlimo: config.properties is UTF-8", false);
+        // Who, not only when: a standard user may start the installation of
+        // a package that Group Policy advertised, which then runs elevated
+        // and would pass their properties on (the package sets
+        // MSIUSEREALADMINDETECTION, so AdminUser says whether the user who
+        // started it is an administrator).
+        const bool admin = !Property(install, L"AdminUser").empty();
+        if (!admin) {
+            std::wstring ignored;
+            for (const wchar_t* name : kProperties)
+                if (!Property(install, name).empty()) ignored += std::wstring(L" ") + name;
+            Say(install,
+                L"orlimo: the installation does not run with an administrator's rights (AdminUser): "
+                L"config.properties is written as without properties" +
+                    (ignored.empty() ? std::wstring() : L"; ignored:" + ignored),
+                false);
+        }
         struct Given {
             const wchar_t* name;
             std::string orlimo::DeployValues::*field;
@@ -407,11 +426,11 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckSettings(MSIHANDLE install)
         };
         orlimo::DeployValues given;
         for (const Given& g : kGiven) {
-            const std::wstring value = Property(install, g.name);
+            const std::wstring value = admin ? Property(install, g.name) : std::wstring();
             if (!Encode(value, utf8 ? CP_UTF8 : CP_ACP, &(given.*g.field)))
                 return Refuse(install, IDS_SETUP_CODE_PAGE, g.name, value);
         }
-        const std::wstring autorun = Property(install, L"AUTORUN");
+        const std::wstring autorun = admin ? Property(install, L"AUTORUN") : std::wstring();
         if (!autorun.empty() && autorun != L"1" && autorun != L"0")
             return Refuse(install, IDS_SETUP_BAD_AUTORUN, L"AUTORUN", autorun);
         bool run = true;

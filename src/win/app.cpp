@@ -8,7 +8,9 @@
 #include "resource.h"
 #include "win/dialogs.h"
 #include "win/frame.h"
+#include "win/fetch.h"
 #include "win/launch.h"
+#include "win/policy.h"
 #include "win/registry.h"
 #include "win/self_install.h"
 #include "win/settings_io.h"
@@ -57,8 +59,14 @@ BOOL COrlimoApp::InitInstance() {
     autorun_flag = 1;
     InstallSelf();
     std::string path = ResolveSettingsPath();
-    if (LoadSettings(path, &settings, &bookmark_entries, &settings_form))
-        FollowSharedSettings(&path, &settings, &bookmark_entries, &settings_form);
+    std::string bytes;
+    if (LoadSettings(path, &bytes)) {
+        FollowSharedSettings(&path, &bytes);
+        BookmarkList unused;
+        ApplySettingsText(bytes, &own_settings, &unused);
+        file_encoding = DetectEncoding(bytes);
+    }
+    ApplyPolicies();
 
     frame_ = std::make_unique<CMainFrame>(*this);
     if (!frame_->Create()) return FALSE;
@@ -112,6 +120,37 @@ struct MachineRunValue : RunValuePort {
     }
 };
 }  // namespace
+
+void COrlimoApp::ApplyPolicies() {
+    const CodePageConverter converter;
+    const PolicyInForce p = ApplyPolicy(own_settings, file_encoding, ReadPolicies(), converter);
+    for (const std::string& reason : p.reasons) WriteLogLine(reason);
+    settings = p.values;
+    settings_encoding = p.encoding;
+    SetSettingsCodePage(CodePageOf(settings_encoding));
+    bookmark_entries.SplitBookmarks(settings.bookmark);
+    locked = p.locked;
+    autorun_policy = p.autorun;
+    if (autorun_policy) {
+        MachineRunValue run_value;
+        autorun_flag = EnforceAutorun(*autorun_policy, run_value) ? 1 : 0;
+        if ((autorun_flag == 1) != *autorun_policy)
+            WriteLogLine(std::string("autorun=") + (*autorun_policy ? "1" : "0") +
+                         " of the policy: the Run value could not be " + (*autorun_policy ? "written" : "removed") +
+                         " (administrator rights needed)");
+    }
+}
+
+void COrlimoApp::OnPolicyChange() { ApplyPolicies(); }
+
+std::string COrlimoApp::SaveOwnSettings(const std::string& path, const DialogValues& dialog, unsigned locked_then) {
+    const SavedFile saved = SaveDialogValues(own_settings, file_encoding, dialog, locked_then, CodePageConverter());
+    // In force at once, also when the file cannot be written.
+    own_settings = saved.values;
+    file_encoding = saved.encoding;
+    ApplyPolicies();
+    return SaveSettings(path, saved.bytes);
+}
 
 void COrlimoApp::OnAutoRun() {
     MachineRunValue run_value;

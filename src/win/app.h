@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "core/managed.h"
 #include "core/settings.h"
 #include "win/framework.h"
 #include "win/settings_io.h"
@@ -29,17 +31,34 @@ public:
 
     void OpenUrl(const std::string& url) override;
 
+    // Group Policy changed (WM_SETTINGCHANGE "Policy"): read again, and the
+    // values in force follow.
+    void OnPolicyChange();
+    // The settings dialog's Save: the user's own values in their file, the
+    // values in force under the policies. The file written, empty when none.
+    std::string SaveOwnSettings(const std::string& path, const DialogValues& dialog, unsigned locked);
 
+    // In force: the user's own values under the policies, their text in
+    // settings_encoding. Every part reads them when it needs a value.
     Settings settings;
+    FileEncoding settings_encoding = FileEncoding::Native;
     BookmarkList bookmark_entries;
-    // How the settings file read at start is written, for the dialog's Save.
-    SettingsForm settings_form;
+    // The user's own values as their file holds them, and its encoding.
+    Settings own_settings;
+    FileEncoding file_encoding = FileEncoding::Native;
+    // The settings a policy sets (SettingBits), and autorun when one does.
+    unsigned locked = 0;
+    std::optional<bool> autorun_policy;
     int32_t autorun_flag = 0;
 
 private:
     void OnSettings() override;
     void OnAutoRun() override;
     int32_t AutorunFlag() override { return autorun_flag; }
+    bool AutorunLocked() const override { return autorun_policy.has_value(); }
+    // The policies over the user's own values: the values in force, the
+    // favorites, and the Run value where a policy sets autorun.
+    void ApplyPolicies();
     void OnNotifierUpdate() override;
     void OnAbout() override;
     void OnAppExit() override;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "core/limits.h"
 #include "core/poller.h"
 #include "core/portal.h"
 #include "resource.h"
@@ -79,9 +80,11 @@ CConfigDlg::CConfigDlg(COrlimoApp& app) : CDialog(IDD_CONFIG), app_(app) {}
 
 bool CConfigDlg::DoDataExchange(bool save) {
     if (save) {
-        server = WideToAnsi(GetItemText(hwnd_, IDC_SERVER));
+        // An unchanged server keeps its bytes, whatever they convert to.
+        const std::wstring text = GetItemText(hwnd_, IDC_SERVER);
+        if (text != SettingsTextToWide(server)) edited_server_ = WideToUtf8(text);
     } else {
-        SetDlgItemTextW(hwnd_, IDC_SERVER, AnsiToWide(server).c_str());
+        SetDlgItemTextW(hwnd_, IDC_SERVER, SettingsTextToWide(server).c_str());
     }
     int32_t port = server_port, interval = interval_time, user = user_id;
     if (!ExchangeInt(hwnd_, IDC_PORT, &port, save)) return false;
@@ -100,26 +103,35 @@ BOOL CConfigDlg::OnInitDialog() {
     user_id = app_.settings.user_id;
     interval_time = app_.settings.interval_time;
     DoDataExchange(false);
+    // What a policy sets shows, and cannot be edited here.
+    locked_ = app_.locked;
+    const struct {
+        int id;
+        unsigned bit;
+    } fields[] = {{IDC_SERVER, kServerBit}, {IDC_PORT, kPortBit}, {IDC_INTERVAL, kIntervalBit}, {IDC_USERID, kUserIdBit}};
+    for (const auto& f : fields)
+        if (locked_ & f.bit) SendDlgItemMessageW(hwnd_, f.id, EM_SETREADONLY, TRUE, 0);
+    if (locked_ & (kServerBit | kPortBit | kIntervalBit | kUserIdBit))
+        ShowWindow(GetDlgItem(hwnd_, IDC_POLICY_NOTE), SW_SHOWNA);
     SetFocus(GetDlgItem(hwnd_, IDOK));
     return FALSE;  // focus set: the first tab stop, "保存"
 }
 
 void CConfigDlg::OnOK() {
     // Nothing is taken over unless every field is valid.
-    const std::string old_server = server;
-    if (!DoDataExchange(true)) {
-        server = old_server;
-        return;
-    }
-    Settings& s = app_.settings;
-    s.interval_time = interval_time;
-    s.user_id = user_id;
-    s.server = server;
-    s.server_port = server_port;
-    // Written back as the file was read (ANSI, or UTF-8 with its mark).
-    const std::string saved = SaveSettings(path, server, user_id, interval_time, server_port, s.bookmark,
-                                           UserSettingsFolder(), app_.settings_form);
+    edited_server_.reset();
+    if (!DoDataExchange(true)) return;
+    DialogValues dialog;
+    dialog.server = edited_server_;
+    dialog.user_id = user_id;
+    dialog.interval_time = interval_time;
+    dialog.server_port = server_port;
+    // The values the user sets are in force at once, and are written as
+    // their file was read (a policy's values stay in force, and their own
+    // under them in the file).
+    const std::string saved = app_.SaveOwnSettings(path, dialog, locked_);
     if (!saved.empty()) path = saved;
+    server = app_.settings.server;
     EndDialog(IDOK);
 }
 

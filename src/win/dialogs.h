@@ -1,6 +1,7 @@
 // The program's modal dialogs: the new-message and update prompts, the
 // settings dialog and the about box.
 #pragma once
+#include <optional>
 #include <string>
 
 #include "win/framework.h"
@@ -40,7 +41,8 @@ private:
     COrlimoApp& app_;
 };
 
-// "参数配置": edits server, port, interval and user id.
+// "参数配置": edits server, port, interval and user id; a value that a
+// policy sets is shown read-only, with the template's note.
 class CConfigDlg : public CDialog {
 public:
     explicit CConfigDlg(COrlimoApp& app);
@@ -60,6 +62,8 @@ private:
     // field does not hold an integer (the user has been told).
     bool DoDataExchange(bool save);
     COrlimoApp& app_;
+    unsigned locked_ = 0;                        // what a policy set when it opened
+    std::optional<std::string> edited_server_;  // UTF-8, when the field was edited
 };
 
 class CAboutDlg : public CDialog {

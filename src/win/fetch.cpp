@@ -62,11 +62,19 @@ std::string ErrorReason(DWORD error) {
 
 // Writes "time address: reason" to the log when the reason changed.
 void LogFailure(const std::string& url, std::string reason) {
-    for (char& c : reason)
-        if (c == '\r' || c == '\n') c = ' ';
-    while (!reason.empty() && reason.back() == ' ') reason.pop_back();
+    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\r' || reason.back() == '\n'))
+        reason.pop_back();
     if (reason == g_logged_reason) return;
     g_logged_reason = reason;
+    WriteLogLine(url.substr(0, 700) + ": " + reason.substr(0, 300));
+}
+
+}  // namespace
+
+void WriteLogLine(const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\r' || c == '\n') c = ' ';
     const std::string folder = UserSettingsFolder();
     if (folder.empty()) return;
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -81,13 +89,16 @@ void LogFailure(const std::string& url, std::string reason) {
     }
     SYSTEMTIME t;
     GetLocalTime(&t);
-    char line[1100];
-    const int n = wsprintfA(line, "%04u-%02u-%02u %02u:%02u:%02u %.700s: %.300s\r\n", t.wYear, t.wMonth,
-                            t.wDay, t.wHour, t.wMinute, t.wSecond, url.c_str(), reason.c_str());
+    char stamp[32];
+    const int n = wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u:%02u ", t.wYear, t.wMonth, t.wDay, t.wHour,
+                            t.wMinute, t.wSecond);
+    line = std::string(stamp, n > 0 ? static_cast<size_t>(n) : 0) + line + "\r\n";
     DWORD written = 0;
-    if (n > 0) WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
+    WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(h);
 }
+
+namespace {
 
 // Loads WinINet when it is not loaded yet; false, with the reason as the
 // log says it, when it cannot be (missing, broken, or without an entry).

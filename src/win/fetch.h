@@ -21,6 +21,11 @@ constexpr unsigned kFetchDeadlineMs = 30000;
 // beyond 64 KiB.
 inline const char kFetchLogName[] = "orlimo.log";
 
+// One line in the same log, "time text", whatever was written before: an
+// administrator's value that was refused, a settings file that could not be
+// written.
+void WriteLogLine(const std::string& text);
+
 struct FetchState;
 
 // Runs one fetch at a time beside the caller's thread. The calls below are

@@ -112,6 +112,10 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
         DestroyWindow(hwnd_);
         return 0;
+    case WM_SETTINGCHANGE:
+        // Sent to every top-level window after each Group Policy refresh.
+        if (lp && lstrcmpiW(reinterpret_cast<const wchar_t*>(lp), L"Policy") == 0) app_.OnPolicyChange();
+        break;
     case WM_QUERYENDSESSION:
         return TRUE;  // nothing is ever left unsaved
     case WM_ENDSESSION:

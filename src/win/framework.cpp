@@ -10,6 +10,7 @@ namespace orlimo {
 namespace {
 HINSTANCE g_instance = nullptr;
 HWND g_main_window = nullptr;
+UINT g_settings_code_page = CP_ACP;
 }  // namespace
 
 HINSTANCE AppInstance() { return g_instance ? g_instance : GetModuleHandleW(nullptr); }
@@ -37,6 +38,8 @@ static std::wstring ToWide(UINT code_page, const std::string& text) {
 
 std::wstring AnsiToWide(const std::string& text) { return ToWide(CP_ACP, text); }
 std::wstring Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text); }
+void SetSettingsCodePage(UINT code_page) { g_settings_code_page = code_page; }
+std::wstring SettingsTextToWide(const std::string& text) { return ToWide(g_settings_code_page, text); }
 
 static std::string FromWide(UINT code_page, const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -146,7 +149,7 @@ void CCmdUI::SetCheck(bool on) {
 }
 
 void CCmdUI::SetText(const std::string& text) {
-    std::wstring wide = AnsiToWide(text);
+    std::wstring wide = SettingsTextToWide(text);
     MENUITEMINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = MIIM_STRING;

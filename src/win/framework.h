@@ -22,6 +22,13 @@ std::string WideToAnsi(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
 
+// Settings-file text in force is in one code page, CP_ACP or CP_UTF8 (see
+// the core's FileEncoding): where it is shown (favorite captions, the
+// server field) and handed to the system (addresses, shortcuts), it is
+// converted with that one.
+void SetSettingsCodePage(UINT code_page);
+std::wstring SettingsTextToWide(const std::string& text);
+
 // A modal message box with the application's title ("orlimo").
 int AppMessageBox(const std::wstring& text, UINT type = MB_OK);
 int AppMessageBox(UINT string_id, UINT type = MB_OK);
@@ -62,7 +69,7 @@ public:
     int Id() const override { return static_cast<int>(id_); }
     void Enable(bool on) override;
     void SetCheck(bool on) override;
-    // Text in the system's ANSI code page (settings file text).
+    // Settings-file text (SettingsTextToWide).
     void SetText(const std::string& text) override;
     bool EnableChanged() const { return enable_changed_; }
 

@@ -33,7 +33,7 @@ DWORD WINAPI OpenOnShell(LPVOID param) {
 
 bool LaunchAddress(const std::string& address) {
     if (!LaunchableAddress(address)) return false;
-    const std::wstring wide = AnsiToWide(address);
+    const std::wstring wide = SettingsTextToWide(address);
     wchar_t* copy = new wchar_t[wide.size() + 1];
     wide.copy(copy, wide.size());
     copy[wide.size()] = L'\0';

@@ -5,7 +5,7 @@
 
 namespace orlimo {
 
-// Opens address (text in the ANSI code page) with ShellExecuteExW on a
+// Opens address (settings-file text, SettingsTextToWide) with ShellExecuteExW on a
 // short-lived thread of its own, so that a slow shell never holds up the
 // caller. False when the address was refused or the thread could not be
 // started; what the shell then does is not waited for.

@@ -42,4 +42,15 @@ inline REGSAM OtherRegistryView() {
 #endif
 }
 
+// The registry view in which both programs read their policies on 64-bit
+// Windows: the 64-bit one (where the x64 policy editor and Intune write);
+// on 32-bit Windows the only one.
+inline REGSAM PolicyRegistryView() {
+#ifdef _WIN64
+    return KEY_WOW64_64KEY;
+#else
+    return OtherRegistryView();
+#endif
+}
+
 }  // namespace orlimo

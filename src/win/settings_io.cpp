@@ -8,6 +8,7 @@
 
 #include "resource.h"
 #include "win/atomic_file.h"
+#include "win/fetch.h"
 #include "win/framework.h"
 
 namespace orlimo {
@@ -67,6 +68,49 @@ const char kEarlierSharedName[] = "config.properties.previous";
 
 namespace {
 
+std::string OwnFile(const std::string& user_folder) {
+    return user_folder.empty() ? std::string() : user_folder + GetLogonUserName() + "." + kSettingsName;
+}
+
+std::optional<std::string> FileBytes(const std::string& path) {
+    std::string bytes;
+    if (!ReadFileBytes(path, &bytes)) return std::nullopt;
+    return bytes;
+}
+
+// Text in another code page, or nothing when a character would be lost.
+std::optional<std::string> Convert(const std::string& text, UINT from, UINT to) {
+    if (text.empty()) return text;
+    const int n = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0);
+    if (n <= 0) return std::nullopt;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    // UTF-8 takes neither the flag nor the question whether a default
+    // character was used (nor does an ANSI code page that is UTF-8).
+    const bool utf8 = to == CP_UTF8 || GetACP() == CP_UTF8;
+    BOOL lossy = FALSE;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int m = WideCharToMultiByte(to, flags, wide.data(), n, nullptr, 0, nullptr, utf8 ? nullptr : &lossy);
+    if (m <= 0 || lossy) return std::nullopt;
+    std::string out(static_cast<size_t>(m), '\0');
+    WideCharToMultiByte(to, flags, wide.data(), n, &out[0], m, nullptr, utf8 ? nullptr : &lossy);
+    if (lossy) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> CodePageConverter::NativeToUtf8(const std::string& text) const {
+    return Convert(text, CP_ACP, CP_UTF8);
+}
+
+std::optional<std::string> CodePageConverter::Utf8ToNative(const std::string& text) const {
+    return Convert(text, CP_UTF8, CP_ACP);
+}
+
+UINT CodePageOf(FileEncoding encoding) { return IsUtf8Encoding(encoding) ? CP_UTF8 : CP_ACP; }
+
 bool ReadFileBytes(const std::string& path, std::string* bytes) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -80,137 +124,44 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
     return true;
 }
 
-std::string AnsiToUtf8(const std::string& text) { return WideToUtf8(AnsiToWide(text)); }
-
-Settings ValuesOf(const std::string& text) {
-    Settings s;
-    BookmarkList unused;
-    ApplySettingsText(text, &s, &unused);
-    return s;
-}
-
-// A settings file's values and how it is written; false when unreadable.
-bool ReadForm(const std::string& path, std::string* bytes, std::string* text, SettingsForm* form) {
-    if (!ReadFileBytes(path, bytes)) return false;
-    *text = SettingsText(*bytes, &form->encoding);
-    form->read = ValuesOf(*text);
-    form->written = form->encoding == FileEncoding::Utf8 ? ValuesOf(*bytes) : form->read;
-    return true;
-}
-
-std::string OwnFile(const std::string& user_folder) {
-    return user_folder.empty() ? std::string() : user_folder + GetLogonUserName() + "." + kSettingsName;
-}
-
-// A text value for a UTF-8 file: as a UTF-8 file that read it held it,
-// when one did; else converted.
-std::string AsWritten(const std::string& value, std::string Settings::*field, const SettingsForm& form,
-                      const SettingsForm* also) {
-    if (form.encoding == FileEncoding::Utf8 && form.read.*field == value) return form.written.*field;
-    if (also && also->encoding == FileEncoding::Utf8 && also->read.*field == value) return also->written.*field;
-    return AnsiToUtf8(value);
-}
-
-}  // namespace
-
-std::string SettingsText(const std::string& bytes, FileEncoding* encoding) {
-    if (!HasUtf8Mark(bytes)) {
-        *encoding = FileEncoding::Ansi;
-        return bytes;
-    }
-    *encoding = FileEncoding::Utf8;
-    // UTF-8 never uses a LF inside a character, so lines stay as they were;
-    // a character the code page lacks becomes its default character.
-    return WideToAnsi(Utf8ToWide(bytes.substr(3)));
-}
-
-std::string EncodeSettingsFile(const Settings& values, const SettingsForm& form, const SettingsForm* also) {
-    if (form.encoding == FileEncoding::Ansi)
-        return FormatSettingsFile(values.server, values.user_id, values.interval_time, values.server_port,
-                                  values.bookmark);
-    return kUtf8Mark + FormatSettingsFile(AsWritten(values.server, &Settings::server, form, also), values.user_id,
-                                          values.interval_time, values.server_port,
-                                          AsWritten(values.bookmark, &Settings::bookmark, form, also));
-}
-
-bool ReadSettingsFile(const std::string& path, Settings* settings, BookmarkList* bookmarks,
-                      SettingsForm* form) {
-    std::string bytes, text;
-    SettingsForm read_form;
-    if (!ReadForm(path, &bytes, &text, &read_form)) return false;
-    ApplySettingsText(text, settings, bookmarks);
-    if (form) *form = read_form;
-    return true;
-}
-
-bool LoadSettings(const std::string& path, Settings* settings, BookmarkList* bookmarks, SettingsForm* form) {
-    if (ReadSettingsFile(path, settings, bookmarks, form)) return true;
+bool LoadSettings(const std::string& path, std::string* bytes) {
+    if (ReadFileBytes(path, bytes)) return true;
     AppMessageBox(IDS_NO_SETTINGS_FILE);
     return false;
 }
 
-void FollowSharedSettings(std::string* path, Settings* settings, BookmarkList* bookmarks, SettingsForm* form,
-                          const std::string& folder, const std::string& user_folder) {
+void FollowSharedSettings(std::string* path, std::string* user_bytes, const std::string& folder,
+                          const std::string& user_folder) {
     const std::string shared_path = folder + kSettingsName;
     if (*path == shared_path || *path == kSettingsName) return;
-    std::string shared_bytes, shared_text;
-    SettingsForm shared_form;
-    if (!ReadForm(shared_path, &shared_bytes, &shared_text, &shared_form)) return;
-    const std::optional<Settings> shared = SharedSettingsValues(shared_text);
-    if (!shared) return;  // garbage, or not a settings file: nothing changes
-
-    // What the shared file said when the user's values were last brought in
-    // line with it; for a copy made before records, the earlier shared file
-    // the package kept. Neither: every value is the user's own.
     const std::string record = *path + kSharedRecordSuffix;
-    std::string record_bytes, bytes, text;
-    SettingsForm unused;
-    std::optional<Settings> base;
-    if (ReadForm(record, &record_bytes, &text, &unused)) base = SharedSettingsValues(text);
-    else record_bytes.clear();
-    if (!base && ReadForm(folder + kEarlierSharedName, &bytes, &text, &unused)) base = SharedSettingsValues(text);
-
-    const Settings merged = base ? FollowShared(*settings, *base, *shared) : *settings;
-    const bool changed = !SameSettings(merged, *settings);
-    if (!changed && record_bytes == shared_bytes) return;
-    const std::string file = EncodeSettingsFile(merged, *form, &shared_form);
-    auto write_both = [&](const std::string& target, bool with_file) {
-        return (!with_file || ReplaceFileAtomically(target, file)) &&
-               ReplaceFileAtomically(target + kSharedRecordSuffix, shared_bytes);
+    const FollowResult r = FollowSharedFile(
+        {*user_bytes, FileBytes(record), FileBytes(folder + kEarlierSharedName), FileBytes(shared_path), shared_path},
+        CodePageConverter());
+    for (const std::string& reason : r.reasons) WriteLogLine(reason);
+    if (r.user) *user_bytes = *r.user;  // in force from now on, as if read from the file
+    if (!r.user && !r.record) return;
+    const std::string record_bytes = r.record ? *r.record : FileBytes(record).value_or(std::string());
+    // The user's file first: should the record not follow, the next start
+    // takes the new values for the user's own and brings the record along.
+    auto write = [&](const std::string& target, bool file, bool with_record) {
+        return (!file || ReplaceFileAtomically(target, *user_bytes)) &&
+               (!with_record || ReplaceFileAtomically(target + kSharedRecordSuffix, record_bytes));
     };
-    if (!write_both(*path, changed)) {
-        const std::string own = OwnFile(user_folder);
-        if (!own.empty() && own != *path) {
-            CreateDirectoryA(user_folder.c_str(), nullptr);
-            if (write_both(own, true)) *path = own;
+    if (write(*path, r.user.has_value(), r.record.has_value())) return;
+    const std::string own = OwnFile(user_folder);
+    if (!own.empty() && own != *path) {
+        CreateDirectoryA(user_folder.c_str(), nullptr);
+        if (write(own, true, true)) {
+            *path = own;
+            return;
         }
-        // Nothing could be kept: the values are in force for this run, and
-        // the next start tries again.
     }
-    if (changed) {
-        // In force from now on, as if read from the file.
-        *settings = merged;
-        bookmarks->SplitBookmarks(merged.bookmark);
-        form->read = merged;
-        form->written = form->encoding == FileEncoding::Utf8 ? ValuesOf(file) : merged;
-    }
+    WriteLogLine(*path + ": the user's settings could not be written; the shared file's values are in force "
+                 "until the program ends, and the next start tries again");
 }
 
-bool WriteSettingsFile(const std::string& path, const std::string& server, int32_t user_id,
-                       int32_t interval_time, int32_t server_port, const std::string& bookmark) {
-    return ReplaceFileAtomically(path, FormatSettingsFile(server, user_id, interval_time, server_port, bookmark));
-}
-
-std::string SaveSettings(const std::string& path, const std::string& server, int32_t user_id,
-                         int32_t interval_time, int32_t server_port, const std::string& bookmark,
-                         const std::string& user_folder, const SettingsForm& form) {
-    Settings values;
-    values.server = server;
-    values.user_id = user_id;
-    values.interval_time = interval_time;
-    values.server_port = server_port;
-    values.bookmark = bookmark;
-    const std::string bytes = EncodeSettingsFile(values, form);
+std::string SaveSettings(const std::string& path, const std::string& bytes, const std::string& user_folder) {
     if (ReplaceFileAtomically(path, bytes)) return path;
     const std::string own = OwnFile(user_folder);
     if (!own.empty() && own != path) {

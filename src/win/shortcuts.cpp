@@ -88,7 +88,7 @@ bool WriteShortcutStep(const ShortcutStep& step) {
     const std::wstring path = folder + Utf8ToWide(step.file_name);
     const std::wstring target = Utf8ToWide(step.target);
     bool ok = step.writer == ShortcutWriter::PortalLink
-                  ? CreatePortalLink(target, path, AnsiToWide(step.arguments))
+                  ? CreatePortalLink(target, path, SettingsTextToWide(step.arguments))
                   : CreatePlainLink(target, path);
     if (ok) NotifyShellOfLink(SHCNE_CREATE | SHCNE_INTERRUPT, path);
     return ok;

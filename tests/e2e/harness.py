@@ -252,9 +252,9 @@ def make_package(version, out, timeout=300):
         raise HarnessError("msi.sh failed: " + (o + e).decode(errors="replace")[-2000:])
 
 
-def make_package_of(arch, version, out, timeout=900):
-    """An installer package of the given architecture's programs (the
-    mingw-ARCH preset, built here when needed) under a product version."""
+def program_of(arch, timeout=900):
+    """The given architecture's orlimo.exe (the mingw-ARCH preset, built
+    here when needed)."""
     build = ROOT / "build" / ("mingw-" + arch)
     if not (build / "build.ninja").exists():
         rc, o, e = run_bounded(["cmake", "--preset", "mingw-" + arch], timeout, cwd=ROOT)
@@ -264,6 +264,14 @@ def make_package_of(arch, version, out, timeout=900):
                             "orlimo-setup"], timeout, cwd=ROOT)
     if rc != 0:
         raise HarnessError("build failed:\n" + (o + e).decode(errors="replace")[-4000:])
+    return build / "orlimo.exe"
+
+
+def make_package_of(arch, version, out, timeout=900):
+    """An installer package of the given architecture's programs (the
+    mingw-ARCH preset, built here when needed) under a product version."""
+    program_of(arch, timeout)
+    build = ROOT / "build" / ("mingw-" + arch)
     rc, o, e = run_bounded(["bash", str(TOOLS / "msi.sh"), arch, version, str(build), str(out)], timeout)
     if rc != 0:
         raise HarnessError("msi.sh failed: " + (o + e).decode(errors="replace")[-2000:])
@@ -904,6 +912,17 @@ class Environment:
         self._user = None
         self.prefix.start()
         return name
+
+    def use_code_page(self, lang, acp):
+        """From here on Wine runs with LANG and LC_ALL lang, whose ANSI code
+        page is acp (the prefix's wineserver started again with it)."""
+        self.prefix.stop()
+        self.prefix.env.update(LANG=lang, LC_ALL=lang)
+        self.prefix.start()
+        got = self.driver.call("acp")["acp"]
+        if got != acp:
+            raise HarnessError("Wine's ANSI code page under %s is %s, not %s: is the locale there "
+                               "(locale -a; tools/setup.sh makes it)?" % (lang, got, acp))
 
     # -- settings and launch folders -----------------------------------------
 

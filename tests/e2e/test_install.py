@@ -3,7 +3,8 @@ silent install with the portal's settings as properties, the installed
 program's first start, a repair and a reinstall that ignore properties,
 upgrades that keep the shared file as found, an uninstall, bad properties
 that stop the installation before anything is installed, a failure that
-rolls the settings back, an editor's UTF-8 file; and, in a 64-bit prefix,
+rolls the settings back, an editor's UTF-8 file, a user without an
+administrator's rights whose properties are ignored; and, in a 64-bit prefix,
 the two architectures' packages replacing each other."""
 
 import shutil
@@ -89,6 +90,36 @@ class PackageTest(GroupTestCase):
         # The file as found is kept for the program; an uninstall takes both.
         self.assertEqual(self.shared("config.properties.previous").read_bytes(), before)
         self.assertEqual(self.msiexec("/x", self.first, "/qn"), 0)
+        self.assertFalse(self.installed())
+
+    def test_1d_without_an_administrators_rights_the_properties_are_ignored(self):
+        # Wine's msiexec sets AdminUser (and Privileged) for every account,
+        # also when Wine runs as an unprivileged Linux account. A copy of the
+        # package clears it first with a property-setting action of the
+        # installer's own (type 51), as Windows leaves it for a standard user
+        # whose installation of an advertised package runs elevated; the
+        # package's CheckSettings is the same.
+        env = self.env
+        standard = env.prefix.drive_c / "packages" / "standard.msi"
+        shutil.copy(env.prefix.host_path(self.first), standard)
+        harness.msi_sql(standard,
+                        "INSERT INTO CustomAction (Action, Type, Source, Target) "
+                        "VALUES ('NotAnAdministrator', 51, 'AdminUser', '')",
+                        "UPDATE InstallExecuteSequence SET Sequence=2 WHERE Action='CheckSettings'",
+                        "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('NotAnAdministrator', 1)")
+        settings = self.shared()
+        settings.parent.mkdir(parents=True)
+        before = b"server=by.hand.example.com\r\nuser_id=7\r\n"
+        settings.write_bytes(before)
+        log = env.prefix.drive_c / "packages" / "standard.log"
+        rc = self.msiexec("/i", r"c:\packages\standard.msi", "/qn", "SERVER=evil.example", "PORT=81", "USERID=666",
+                          "AUTORUN=0", "/l*v", r"c:\packages\standard.log")
+        self.assertEqual(rc, 0)
+        self.assertEqual(settings.read_bytes(), before)
+        self.assertIn("administrator's rights (AdminUser): config.properties is written as without properties; "
+                      "ignored: SERVER PORT USERID AUTORUN", log.read_bytes().decode("gbk", errors="replace"))
+        self.assertEqual(env.driver.reg_get(RUN_KEY, "orlimo")["text"], RUN_VALUE_DATA, "AUTORUN=0 ignored")
+        self.assertEqual(self.msiexec("/x", r"c:\packages\standard.msi", "/qn"), 0)
         self.assertFalse(self.installed())
 
     def test_2_silent_install_with_the_portals_settings(self):

@@ -1,8 +1,8 @@
 """The real orlimo.exe in a real session: a second start in the same
 session, a shell that does not take the icon yet at logon, the end of the
 session (logoff, or an installer's Restart Manager), a settings file saved
-by an editor, and an administrator's later change of the shared settings
-reaching the users' copies.
+by an editor, an administrator's later change of the shared settings
+reaching the users' copies within the limits, and Group Policy.
 """
 
 import threading
@@ -16,8 +16,13 @@ NOTIFY = "/velsa/home/notifyMsg.jsp"
 CONFIG_DLG = "参数配置"
 IDC_USERID = 1002
 WM_QUERYENDSESSION, WM_ENDSESSION, ENDSESSION_CLOSEAPP = 0x11, 0x16, 1
+IDC_SERVER, IDC_PORT, IDC_POLICY_NOTE = 1000, 1005, 1006
 SHARED = INSTALL_DIR + r"\config.properties"
 EARLIER_SHARED = INSTALL_DIR + r"\config.properties.previous"
+LOG_FILE = r"c:\users\%s\AppData\Roaming\orlimo\orlimo.log"
+MACHINE_POLICY = r"HKLM\Software\Policies\orlimo"
+USER_POLICY = r"HKCU\Software\Policies\orlimo"
+ID_AUTORUN, ID_FAV1 = 32776, 32781
 
 
 class SessionChecks(GroupTestCase):
@@ -37,6 +42,30 @@ class SessionChecks(GroupTestCase):
         env.driver.call("set-text", CONFIG_DLG, IDC_USERID, str(user_id))
         env.driver.call("click", CONFIG_DLG, 1)
         self.assertTrue(env.wait_no_dialog(CONFIG_DLG, 10))
+
+    def log_lines(self, text):
+        """The lines of the failure log that hold text."""
+        log = self.env.prefix.host_path(LOG_FILE % self.env.user())
+        data = log.read_bytes().decode("utf-8", errors="replace") if log.exists() else ""
+        return [line for line in data.split("\r\n")[:-1] if text in line]
+
+    def login_page(self):
+        """What a double click on the icon opens (exactly one address)."""
+        env = self.env
+        env.clear_browser()
+        env.driver.call("post-tray", harness.WM_LBUTTONDBLCLK)
+        got = env.wait_browser(1, timeout=15)
+        time.sleep(0.5)
+        self.assertEqual(len(env.browser_addresses()), 1)
+        return got[0]
+
+    def favorites(self):
+        env = self.env
+        env.open_tray_menu()
+        try:
+            return env.open_submenu("收藏夹")["menus"][0]["items"]
+        finally:
+            env.close_menus()
 
     def restart(self, folder=None):
         """Ends the group's program and starts it again, as the Run value does
@@ -131,12 +160,7 @@ class EditorSavedSettingsTest(SessionChecks):
     def test_1_the_first_line_counts_and_captions_show_as_written(self):
         env = self.env
         self.assertEqual(set(self.polls(env.portal)), {"usr_id=12&ver=1"})
-        env.open_tray_menu()
-        try:
-            items = env.open_submenu("收藏夹")["menus"][0]["items"]
-        finally:
-            env.close_menus()
-        self.assertEqual(items[0]["text"], "企业门户")
+        self.assertEqual(self.favorites()[0]["text"], "企业门户")
 
     def test_2_save_keeps_the_mark_and_every_character(self):
         env = self.env
@@ -204,6 +228,154 @@ class SharedSettingsFollowTest(SessionChecks):
         self.restart()
         self.assertEqual(set(self.polls(b)), {"usr_id=66&ver=1"})
         self.assertEqual(env.prefix.read_file(env.user_config_path()), before)
+
+    def test_5_notepads_utf8_moves_the_portal_but_a_poll_every_second_is_refused(self):
+        env, b = self.env, self.portals["B"]
+        self.write_shared(env.config(server_port=env.portal.port, user_id=9, interval_time=1))
+        self.restart()
+        self.assertIn(b"interval_time=1\r\n", env.prefix.read_file(env.user_config_path()))
+        # Notepad's "UTF-8" has no mark; a typing slip says 0 minutes.
+        self.write_shared(("server=127.0.0.1\r\nuser_id=9\r\ninterval_time=0\r\nserver_port=%d\r\n"
+                           "bookmark=企业门户|http://127.0.0.1/b/\r\n" % b.port).encode("utf-8"))
+        b.clear()
+        self.restart()
+        self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % b.port)
+        self.assertEqual(self.favorites()[0]["text"], "企业门户")
+        self.assertEqual(env.prefix.read_file(env.user_config_path()),
+                         ("server=127.0.0.1\r\nuser_id=66\r\ninterval_time=1\r\nserver_port=%d\r\n"
+                          "bookmark=企业门户|http://127.0.0.1/b/\r\n" % b.port).encode("utf-8"))
+        time.sleep(4)
+        self.assertEqual(b.requests(NOTIFY), [], "polled every second")
+        self.assertEqual(len(self.log_lines("interval_time=0 refused (not from 1 to 1440); "
+                                            "interval_time=1 stays")), 1)
+
+
+class PolicyTest(SessionChecks):
+    """Group Policy over the user's own values: machine policy over user
+    policy, each value within the limits, locked in the settings dialog, in
+    force at once on Windows' "Policy" broadcast and at every start."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        cls.portal_c = harness.Portal(env.folder / "portal-C.log").start()
+        cls.prog = env.launch(env.launch_folder(config=env.config(user_id=5, interval_time=0)))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.portal_c.stop()
+        super().tearDownClass()
+
+    def reg(self, *args):
+        rc, out, err = self.env.prefix.wine("reg", *args, "/f")
+        self.assertEqual(rc, 0, (out + err).decode(errors="replace"))
+
+    def policy_changed(self):
+        self.env.driver.call("setting-change", "Policy")
+
+    def autorun_item(self):
+        env = self.env
+        dump = env.open_tray_menu()
+        env.close_menus()
+        return [i for i in dump["menus"][-1]["items"] if i["id"] == ID_AUTORUN][0]
+
+    def test_1_a_machine_policy_moves_the_port_at_once_and_the_dialog_cannot_change_it(self):
+        env, c = self.env, self.portal_c.port
+        own = "http://127.0.0.1:%d/velsa/login.jsp" % env.portal.port
+        self.assertEqual(self.login_page(), own)
+        self.reg("add", MACHINE_POLICY, "/v", "server_port", "/t", "REG_DWORD", "/d", str(c))
+        self.policy_changed()
+        self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % c)
+        self.assertEqual(set(self.polls(self.portal_c)), {"usr_id=5&ver=1"})
+
+        env.driver.call("post-command", 32773)
+        self.assertTrue(env.wait_dialog(CONFIG_DLG, 10))
+        controls = {ctl["id"]: ctl for ctl in env.driver.call("dialog", CONFIG_DLG)["controls"]}
+        self.assertEqual(controls[IDC_PORT]["text"], str(c))
+        self.assertTrue(controls[IDC_PORT]["readonly"])
+        self.assertFalse(controls[IDC_SERVER]["readonly"])
+        self.assertTrue(controls[IDC_POLICY_NOTE]["visible"])
+        self.assertEqual(controls[IDC_POLICY_NOTE]["text"], "灰色的项由管理员设置,不能更改。")
+        env.driver.call("set-text", CONFIG_DLG, IDC_PORT, "8123")
+        env.driver.call("set-text", CONFIG_DLG, IDC_USERID, "6")
+        env.driver.call("click", CONFIG_DLG, 1)
+        self.assertTrue(env.wait_no_dialog(CONFIG_DLG, 10))
+        self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % c)
+        saved = env.prefix.read_file(env.user_config_path())
+        self.assertIn(b"server_port=%d\r\n" % env.portal.port, saved)
+        self.assertIn(b"user_id=6\r\n", saved)
+
+    def test_2_without_the_policy_the_users_own_port_is_back(self):
+        env = self.env
+        self.reg("delete", MACHINE_POLICY, "/v", "server_port")
+        self.policy_changed()
+        self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % env.portal.port)
+        self.assertEqual(set(self.polls(env.portal, 3)[1:]), {"usr_id=6&ver=1"})
+
+    def test_3_user_id_from_user_policy_only_refused_values_and_autorun(self):
+        env = self.env
+        self.assertTrue(self.autorun_item()["enabled"])
+        self.reg("add", MACHINE_POLICY, "/v", "user_id", "/t", "REG_DWORD", "/d", "66")
+        self.reg("add", MACHINE_POLICY, "/v", "interval_time", "/t", "REG_DWORD", "/d", "0")
+        self.reg("add", MACHINE_POLICY, "/v", "autorun", "/t", "REG_DWORD", "/d", "0")
+        self.reg("add", USER_POLICY, "/v", "user_id", "/t", "REG_DWORD", "/d", "77")
+        self.policy_changed()
+        # (A poll under way as the policy came may still carry the old id.)
+        self.assertEqual(set(self.polls(env.portal, 3)[1:]), {"usr_id=77&ver=1"},
+                         "interval 0, the user's own, stays")
+        self.assertTrue(self.log_lines(MACHINE_POLICY + ": interval_time=0 refused (not from 1 to 1440)"))
+        self.assertTrue(self.log_lines(MACHINE_POLICY + ": user_id=66 refused"))
+        item = self.autorun_item()
+        self.assertEqual((item["enabled"], item["checked"]), (False, False))
+        self.assertIsNone(env.driver.reg_get(harness.RUN_KEY, "orlimo"), "autorun=0 is in force")
+        env.driver.call("post-command", ID_AUTORUN)
+        time.sleep(1)
+        self.assertIsNone(env.driver.reg_get(harness.RUN_KEY, "orlimo"), "a greyed item did something")
+
+    def test_4_the_next_start_reads_the_policy_too(self):
+        env = self.env
+        self.reg("add", MACHINE_POLICY, "/v", "server_port", "/t", "REG_DWORD", "/d", str(self.portal_c.port))
+        self.restart()
+        self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % self.portal_c.port)
+        self.reg("delete", MACHINE_POLICY)
+        self.reg("delete", USER_POLICY)
+        self.policy_changed()
+        self.assertTrue(self.autorun_item()["enabled"])
+        self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % env.portal.port)
+
+
+    def test_5_the_x86_program_reads_the_machine_policy_of_a_64_bit_windows(self):
+        env = self.env
+        if harness.ARCH != "x86_64" or "i686" not in harness.runnable_arches()[0]:
+            raise unittest.SkipTest("needs a 64-bit prefix that runs 32-bit programs")
+        x86 = harness.program_of("i686").read_bytes()
+        self.reg("add", MACHINE_POLICY, "/v", "server_port", "/t", "REG_DWORD", "/d", str(self.portal_c.port),
+                 "/reg:64")
+        self.addCleanup(self.reg, "delete", MACHINE_POLICY)
+        self.assertIsNotNone(env.exit(self.prog))
+        folder = env.launch_folder("x86")
+        (folder / "orlimo.exe").write_bytes(x86)
+        type(self).prog = env.launch(folder)
+        self.assertEqual(self.login_page(), "http://127.0.0.1:%d/velsa/login.jsp" % self.portal_c.port)
+
+
+class JapaneseCodePageTest(SessionChecks):
+    """In code page 932 the second byte of "ポ" is the byte of "|": a UTF-8
+    favorite is found in the file's bytes, not after a conversion."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        env.use_code_page("ja_JP.UTF-8", 932)
+        config = ("\ufeffserver=127.0.0.1\r\nuser_id=3\r\ninterval_time=60\r\nserver_port=%d\r\n"
+                  "bookmark=ポータル|http://127.0.0.1/portal/=メール|http://127.0.0.1/mail/\r\n" % env.portal.port)
+        cls.prog = env.launch(env.launch_folder(config=config.encode("utf-8")))
+
+    def test_a_utf8_favorite_opens(self):
+        env = self.env
+        self.assertEqual([i["text"] for i in self.favorites()[:2]], ["ポータル", "メール"])
+        env.driver.call("post-command", ID_FAV1)
+        self.assertEqual(env.wait_browser(1, 15), ["http://127.0.0.1/portal/"])
 
 
 if __name__ == "__main__":

@@ -2,7 +2,8 @@
 // with the whole file at once and with a plain line splitter; what the
 // writer writes reads back as the same five values; the number rules agree
 // with references of their own; the installer's file reads back as the
-// values it was given.
+// values it was given; following the shared file takes only what the
+// limits accept, and a second run changes nothing.
 //
 // Input: the file's bytes, then 4 bytes that choose the chunk sizes and
 // whether the installer check has an existing file.
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "core/deploy.h"
+#include "core/limits.h"
+#include "core/managed.h"
 #include "core/settings.h"
 #include "fuzz_util.h"
 
@@ -174,15 +177,53 @@ void CheckDeploy(const std::optional<std::string>& existing, const std::vector<s
     FUZZ_CHECK(got.interval_time ==
                (given.interval.empty() ? base.settings.interval_time : AtoiRule(given.interval)));
     FUZZ_CHECK(got.user_id == (given.user_id.empty() ? base.settings.user_id : AtoiRule(given.user_id)));
-    if (!given.port.empty()) FUZZ_CHECK(got.server_port >= 1 && got.server_port <= kMaxPort);
-    if (!given.interval.empty())
-        FUZZ_CHECK(got.interval_time >= kMinInterval && got.interval_time <= kMaxInterval);
+    if (!given.port.empty()) FUZZ_CHECK(NumberRefusal(Limit("server_port"), got.server_port).empty());
+    if (!given.interval.empty()) FUZZ_CHECK(NumberRefusal(Limit("interval_time"), got.interval_time).empty());
+    if (!given.user_id.empty()) FUZZ_CHECK(got.user_id >= 0);
     // A host, alone or after "https://" (then not empty).
     const bool tls = given.server.compare(0, 8, "https://") == 0;
     const std::string host = tls ? given.server.substr(8) : given.server;
     if (tls) FUZZ_CHECK(!host.empty());
     for (unsigned char c : host) FUZZ_CHECK(c >= 0x20 && c != 0x7F && !std::strchr(" /\\?#", c));
     for (unsigned char c : given.bookmarks) FUZZ_CHECK(c >= 0x20 && c != 0x7F);
+}
+
+// A native encoding of ASCII alone: every other text fails to convert, so
+// that the merge's ways out (UTF-8 with the mark, a value not taken) run.
+struct AsciiOnly : TextConverter {
+    static std::optional<std::string> Same(const std::string& t) { return IsAscii(t) ? std::optional(t) : std::nullopt; }
+    std::optional<std::string> NativeToUtf8(const std::string& t) const override { return Same(t); }
+    std::optional<std::string> Utf8ToNative(const std::string& t) const override { return Same(t); }
+    FileEncoding AsciiFileEncoding() const override { return FileEncoding::Native; }
+};
+
+// The input cut in three at its first two NUL-free "\n--\n": the user's
+// file, the record, the shared file.
+void CheckFollow(const std::string& text) {
+    std::string parts[3];
+    size_t at = 0;
+    for (int i = 0; i < 3; ++i) {
+        const size_t cut = i < 2 ? text.find("\n--\n", at) : std::string::npos;
+        parts[i] = text.substr(at, cut == std::string::npos ? std::string::npos : cut - at);
+        if (cut == std::string::npos) break;
+        at = cut + 4;
+    }
+    const AsciiOnly converter;
+    const FollowResult first = FollowSharedFile({parts[0], parts[1], std::nullopt, parts[2], "shared"}, converter);
+    if (!first.user) return;
+    Settings before, after;
+    BookmarkList unused;
+    ApplySettingsText(parts[0], &before, &unused);
+    ApplySettingsText(*first.user, &after, &unused);
+    // A number that changed is one the limits accept; so is a text that
+    // changed its meaning, not only its encoding.
+    for (const SettingField& f : kSettingFields) {
+        if (f.number && before.*f.number != after.*f.number) FUZZ_CHECK(FieldRefusal(f, after).empty());
+        if (f.text && IsAscii(after.*f.text) && before.*f.text != after.*f.text) FUZZ_CHECK(FieldRefusal(f, after).empty());
+    }
+    const FollowResult second =
+        FollowSharedFile({*first.user, first.record ? first.record : parts[1], std::nullopt, parts[2], "shared"}, converter);
+    FUZZ_CHECK(!second.user);
 }
 
 }  // namespace
@@ -248,5 +289,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     CheckDeploy((seed & 0x80000000u) ? std::optional<std::string>(text) : std::nullopt, lines);
+
+    CheckFollow(text);
     return 0;
 }

@@ -513,6 +513,13 @@ class Dialog:
             out[n.get_name()] = text.get_text(0, text.get_character_count())
         return out
 
+    def read_only_fields(self):
+        """The labels of the text fields that cannot be edited."""
+        def read_only(n):
+            states = n.get_state_set()
+            return states.contains(Atspi.StateType.READ_ONLY) or not states.contains(Atspi.StateType.EDITABLE)
+        return sorted(n.get_name() for n in self._all(Atspi.Role.TEXT) if read_only(n))
+
     def set_field(self, label, value):
         for n in self._all(Atspi.Role.TEXT):
             if n.get_name() == label:

@@ -1,8 +1,10 @@
-"""Start-up: the settings files of the XDG folders, the tray item, the
-shortcuts written at every start, exit."""
+"""Start-up: the settings files of the XDG folders and the administrator's
+policy file, the tray item, the shortcuts written at every start, exit."""
 
 import os
+import tempfile
 import time
+from pathlib import Path
 
 import harness
 from harness import (NO_SETTINGS_TEXT, TIP_NORMAL, ProgramTest, cmake_cache, colourful, desktop_entry,
@@ -184,6 +186,24 @@ class SharedSettingsTests(ProgramTest):
         self.assertTrue(wait_until(lambda: self.polls(a, 7), 10), "the user's own portal")
         self.assertEqual(p.user_config.read_bytes(), old)
 
+    def test_a_value_the_limits_refuse_stays_the_users_and_the_rest_follows(self):
+        a, b = harness.RUN, *self.portals(1)
+        p = self.start(shared=self.settings(port=a.portal_port, user_id=7, interval=1))
+        p.stop()
+        # UTF-8 without a mark, a new portal and a poll every second.
+        p.write(p.shared_config, self.settings(port=b.portal_port, user_id=7, interval=0,
+                                               bookmark="企业门户|http://127.0.0.1/b"))
+        p.start()
+        p.activate()
+        self.assertEqual(p.wait_addresses(1), ["http://127.0.0.1:%d/velsa/login.jsp" % b.portal_port])
+        self.assertEqual(p.submenu("收藏夹")["children"][0]["label"], "企业门户")
+        self.assertEqual(p.user_config.read_bytes(), self.settings(port=b.portal_port, user_id=7, interval=1,
+                                                                   bookmark="企业门户|http://127.0.0.1/b"))
+        time.sleep(4)
+        self.assertEqual(b.portal_requests(self.NOTIFY), [], "polled every second")
+        self.assertIn("orlimo: %s: interval_time=0 refused (not from 1 to 1440); interval_time=1 stays"
+                      % p.shared_config, p.output())
+
     def test_a_system_file_that_is_garbage_changes_nothing(self):
         b, = self.portals(1)
         user = self.settings(user_id=7, interval=0)
@@ -201,3 +221,74 @@ class SharedSettingsTests(ProgramTest):
             self.assertEqual(self.record(p).read_bytes(), record)
             p.stop()
             harness.RUN.portal("clear")
+
+
+def policy_program(policy):
+    """The program with /etc/orlimo/policy.properties holding policy: it runs
+    in a mount namespace of its own where /etc is an overlay whose upper
+    layer holds the file (the machine's /etc is left as it is)."""
+    folder = Path(tempfile.mkdtemp(prefix="policy-", dir=harness.RUN.work))
+    (folder / "upper" / "orlimo").mkdir(parents=True)
+    (folder / "work").mkdir()
+    (folder / "upper" / "orlimo" / "policy.properties").write_bytes(policy)
+    wrapper = folder / "orlimo-under-policy"
+    wrapper.write_text(
+        "#!/bin/sh\nexec unshare --mount --propagation private sh -c "
+        "'mount -t overlay overlay -o \"lowerdir=/etc,upperdir=$0,workdir=$1\" /etc && shift && exec \"$@\"' %s\n"
+        % " ".join("'%s'" % a for a in [folder / "upper", folder / "work", *harness.EMULATOR, harness.PROGRAM]))
+    wrapper.chmod(0o755)
+    return wrapper
+
+
+class PolicyTests(ProgramTest):
+    """The administrator's /etc/orlimo/policy.properties: in force over the
+    user's values and the system file, each value within the limits, locked
+    in the settings dialog."""
+
+    NOTIFY = "/velsa/home/notifyMsg.jsp"
+    POLICY = "/etc/orlimo/policy.properties"
+
+    def polls(self, portal, user_id):
+        return [r for r in portal.portal_requests(self.NOTIFY) if r["query"] == "usr_id=%d&ver=1" % user_id]
+
+    def test_the_policy_is_in_force_over_everything_and_locks_its_fields(self):
+        a, b = harness.RUN, harness.RUN.another_portal()
+        self.addCleanup(harness._terminate, b.proc)
+        policy = ("server_port=%d\ninterval_time=0\nuser_id=9\nautorun=0\nbookmark=门户|http://127.0.0.1/p\n"
+                  % b.portal_port).encode("utf-8")
+        user = self.settings(port=a.portal_port, user_id=7, interval=0)
+
+        def autostart_on(p):
+            p.write(p.system_autostart, (harness.ROOT / "res" / "linux" / "orlimo-autostart.desktop").read_bytes())
+        p = self.start(user=user, setup=autostart_on, program=policy_program(policy))
+        self.assertTrue(wait_until(lambda: self.polls(b, 7), 10), "no poll at the policy's port")
+        p.activate()
+        self.assertEqual(p.wait_addresses(1), ["http://127.0.0.1:%d/velsa/login.jsp" % b.portal_port])
+        for line in ("interval_time=0 refused (not from 1 to 1440)",
+                     "user_id=9 refused (set for one user only, never for every user of the machine)"):
+            self.assertIn("orlimo: %s: %s" % (self.POLICY, line), p.output())
+        self.assertEqual(p.submenu("收藏夹")["children"][0]["label"], "门户")
+        autorun = p.find_item("自动运行")
+        self.assertEqual((autorun["enabled"], autorun["checked"]), (False, False))
+        self.assertIn("Hidden=true", p.user_autostart.read_text(), "autorun=0 is in force")
+
+        p.choose_caption("配置")
+        dlg = wait_dialog("参数配置")
+        self.assertIsNotNone(dlg)
+        self.assertEqual(dlg.fields()["端口号:"], str(b.portal_port))
+        self.assertEqual(dlg.read_only_fields(), ["端口号:"])
+        self.assertIn("灰色的项由管理员设置,不能更改。", dlg.labels())
+        dlg.set_field("用户ID:", "8")
+        dlg.press("保存")
+        self.assertTrue(wait_no_dialog("参数配置"))
+        # The user's own port stays in their file, under the policy's.
+        self.assertEqual(p.user_config.read_bytes(), self.settings(port=a.portal_port, user_id=8, interval=0,
+                                                                   bookmark=""))
+        self.assertTrue(wait_until(lambda: self.polls(b, 8), 10))
+        p.stop()
+
+        # Without the policy file, the user's own values.
+        a.portal("clear")
+        p = self.start(user=p.user_config.read_bytes())
+        self.assertTrue(wait_until(lambda: self.polls(a, 8), 10))
+        self.assertTrue(p.find_item("自动运行")["enabled"])

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The release command with a throwaway code-signing certificate and a
-# version of its own (ORLIMO_VERSION): the seven files are made under that
+# version of its own (ORLIMO_VERSION): the release is made under that
 # version, the checksums hold, every signed file verifies against the
 # certificate, one changed byte makes verification fail, the programs and
 # custom-action DLLs carry the version and import KnownDLLs only (a renamed
 # import is caught), and the packages' tables say what they must
-# (tests/release/tables.py). Debian's tools accept both Linux
+# (tests/release/tables.py), and the Group Policy templates are there and
+# name the values the program reads with its limits
+# (tests/release/policy_templates.py). Debian's tools accept both Linux
 # packages: lintian finds no error or warning, desktop-file-validate nothing
 # in their desktop entries, and appstreamcli accepts their metadata, whose
 # release is the stamped version, as is the top entry of their changelog.
@@ -35,11 +37,16 @@ if ! dpkg-query -W -f='${Status}' qt6-base-dev:arm64 2>/dev/null | grep -q "ok i
   export ORLIMO_RELEASE_NO_ARM64=1
   echo "release: the arm64 package was not made: qt6-base-dev:arm64 is not installed"
 fi
-check "release.sh signs and makes the seven files" \
+check "release.sh signs and makes the release" \
   env ORLIMO_SIGN_PFX="$work/signer.pfx" ORLIMO_SIGN_PASSWORD=throwaway ORLIMO_VERSION=$version \
   bash "$ROOT/tools/release.sh" --dist "$dist"
 signed=("x86/orlimo.exe" "x64/orlimo.exe" "orlimo-$version-x86.msi" "orlimo-$version-x64.msi")
-check "SHA256SUMS holds for the four files and the .debs" bash -c 'cd "$1" && sha256sum -c --strict SHA256SUMS && [ "$(wc -l < SHA256SUMS)" = $((4 + $# - 2)) ] && for a in "${@:3}"; do grep -q "orlimo_$2_$a.deb" SHA256SUMS || exit 1; done' _ "$dist" "$version" "${debs[@]}"
+check "SHA256SUMS holds for the four files, the three templates and the .debs" bash -c 'cd "$1" && sha256sum -c --strict SHA256SUMS && [ "$(wc -l < SHA256SUMS)" = $((7 + $# - 2)) ] && for a in "${@:3}"; do grep -q "orlimo_$2_$a.deb" SHA256SUMS || exit 1; done' _ "$dist" "$version" "${debs[@]}"
+check "the policy templates name what the program reads, with its limits" python3 "$ROOT/tests/release/policy_templates.py" \
+  "$ROOT/src/core/limits.h" "$dist/policy/orlimo.admx" "$dist/policy/en-US/orlimo.adml" "$dist/policy/zh-CN/orlimo.adml"
+sed 's/maxValue="65535"/maxValue="65536"/' "$dist/policy/orlimo.admx" > "$work/wider.admx"
+check "the template check finds a range wider than the program's" \
+  fails python3 "$ROOT/tests/release/policy_templates.py" "$ROOT/src/core/limits.h" "$work/wider.admx" "$dist/policy/en-US/orlimo.adml"
 for f in "${signed[@]}"; do
   check "$f verifies" osslsigncode verify -CAfile "$work/cert.pem" -in "$dist/$f"
 done

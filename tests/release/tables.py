@@ -70,6 +70,9 @@ def faults(package, version):
     missing = SECURE - set(props.get("SecureCustomProperties", "").split(";"))
     if missing:
         found.append("SecureCustomProperties lacks %s" % ", ".join(sorted(missing)))
+    if props.get("MSIUSEREALADMINDETECTION") != "1":
+        found.append("MSIUSEREALADMINDETECTION is not 1: AdminUser would be set for whoever starts an "
+                     "installation that runs elevated")
     if props.get("ProductVersion") != version:
         found.append("ProductVersion is %s" % props.get("ProductVersion"))
     components = {r[0]: r for r in table(package, "Component")}

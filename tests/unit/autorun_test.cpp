@@ -41,5 +41,21 @@ TEST(ToggleAutorun, MarkFollowsTheRegistryAndRefusalsAreReported) {
     }
 }
 
+TEST(EnforceAutorun, TheValueSaysWhatThePolicySaysWhereItCan) {
+    const struct {
+        bool policy, present, writable, present_after;
+    } cases[] = {
+        {false, true, true, false}, {true, false, true, true}, {true, true, false, true},
+        {false, true, false, true},  // a standard user: the value stays, and the mark shows it
+    };
+    for (const auto& c : cases) {
+        FakeRunValue run;
+        run.present = c.present;
+        run.writable = c.writable;
+        EXPECT_EQ(EnforceAutorun(c.policy, run), c.present_after);
+        EXPECT_EQ(run.present, c.present_after);
+    }
+}
+
 }  // namespace
 }  // namespace orlimo

@@ -20,6 +20,7 @@ struct RecordingTarget : CommandTarget {
     void OnSettings() override { calls.push_back("settings"); }
     void OnAutoRun() override { calls.push_back("autorun"); }
     int32_t AutorunFlag() override { return autorun_flag; }
+    bool AutorunLocked() const override { return autorun_locked; }
     void OnNotifierUpdate() override { calls.push_back("update"); }
     void OnAbout() override { calls.push_back("about"); }
     void OnAppExit() override { calls.push_back("exit"); }
@@ -27,6 +28,7 @@ struct RecordingTarget : CommandTarget {
 
     std::vector<std::string> calls;
     int32_t autorun_flag = 1;
+    bool autorun_locked = false;
 };
 
 struct RecordingUI : CmdUI {
@@ -111,6 +113,14 @@ TEST(CommandTable, UpdateShowsTheAutorunMarkAndTheFavorites) {
         EXPECT_EQ(OnUpdateCmdUI(ui, bookmarks, target), c.handled);
         EXPECT_EQ(ui.calls, c.calls);
     }
+    // Where a policy sets autorun, the item is greyed and does nothing.
+    RecordingTarget locked;
+    locked.autorun_locked = true;
+    RecordingUI ui(ID_AUTORUN);
+    OnUpdateCmdUI(ui, bookmarks, locked);
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{"check", "disable"}));
+    EXPECT_TRUE(OnCmdMsg(ID_AUTORUN, Settings(), bookmarks, locked));
+    EXPECT_EQ(locked.calls, std::vector<std::string>{});
 }
 
 // A double click is one activation on some hosts and two on others: either

@@ -18,10 +18,10 @@ TEST(DeploySettings, FreshInstallTakesTheGivenValuesOverTheDefaults) {
     DeployValues some;
     some.server = "oa.example.com";
     some.port = "8080";
-    some.user_id = "-7";
+    some.user_id = "7";
     some.bookmarks = "门户|http://oa/=B|http://b/?x=1";
     EXPECT_EQ(DeploySettings(std::nullopt, some).file,
-              File("oa.example.com", -7, 1, 8080, "门户|http://oa/=B|http://b/?x=1"));
+              File("oa.example.com", 7, 1, 8080, "门户|http://oa/=B|http://b/?x=1"));
     DeployValues tls;
     tls.server = "https://oa.example.com";
     EXPECT_EQ(DeploySettings(std::nullopt, tls).file, File("https://oa.example.com", 0, 1, 80, ""));
@@ -48,6 +48,9 @@ TEST(DeploySettings, AnEditorsUtf8FileKeepsItsMark) {
     EXPECT_EQ(DeploySettings(existing, port).file,
               "\xEF\xBB\xBF" + File("old.host", 3, 1, 8443, "门户|http://oa/"));
     EXPECT_FALSE(DeploySettings(existing, DeployValues()).file.has_value());
+    // Notepad's UTF-8 has no mark and stays so.
+    EXPECT_EQ(DeploySettings("bookmark=门户|http://oa/\r\n", port).file,
+              File(ORLIMO_DEFAULT_SERVER, 0, 1, 8443, "门户|http://oa/"));
     // A mark anywhere but at the start is no mark.
     EXPECT_EQ(DeploySettings("user_id=3\r\n\xEF\xBB\xBFserver=x\r\n", port).file,
               File(ORLIMO_DEFAULT_SERVER, 3, 1, 8443, ""));
@@ -75,6 +78,7 @@ TEST(DeploySettings, RefusesWhatTheFileCannotTake) {
         {"negative interval", {"", "", "-1", "", ""}, DeployError::BadInterval},
         {"a poll every second", {"", "", "0", "", ""}, DeployError::BadInterval},
         {"user id past 32 bits", {"", "", "", "2147483648", ""}, DeployError::BadUserId},
+        {"negative user id", {"", "", "", "-1", ""}, DeployError::BadUserId},
         {"user id of letters", {"", "", "", "abc", ""}, DeployError::BadUserId},
         {"line end in favorites", {"", "", "", "", "A|http://a/\r\nserver=evil"}, DeployError::BadBookmarks},
     };
@@ -85,8 +89,8 @@ TEST(DeploySettings, RefusesWhatTheFileCannotTake) {
         EXPECT_FALSE(r.file.has_value());
     }
     // Limits that pass.
-    DeployValues edge{"10.0.0.1", "65535", "1", "-2147483648", ""};
-    EXPECT_EQ(DeploySettings(std::nullopt, edge).file, File("10.0.0.1", INT32_MIN, 1, 65535, ""));
+    DeployValues edge{"10.0.0.1", "65535", "1", "2147483647", ""};
+    EXPECT_EQ(DeploySettings(std::nullopt, edge).file, File("10.0.0.1", INT32_MAX, 1, 65535, ""));
     // A server that ends up empty: nothing to poll.
     DeployValues port{"", "81", "", "", ""};
     EXPECT_EQ(DeploySettings(std::string("server=\r\n"), port).error, DeployError::BadServer);

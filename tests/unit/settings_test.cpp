@@ -275,31 +275,7 @@ TEST(FormatSettingsFile, RoundTripKeepsTheBookmarkText) {
 
 // ---- the shared file and a user's own values ----
 
-TEST(FollowShared, ValuesTheUserNeverChangedFollowTheSharedFile) {
-    Settings base;  // what the shared file said when the user's copy was made
-    base.server = "a.example";
-    base.user_id = 0;
-    base.bookmark = "A|http://a/";
-    Settings user = base;
-    user.user_id = 42;        // set in the settings dialog
-    user.interval_time = 5;   // edited by hand
-    Settings shared = base;   // the administrator moves the portal
-    shared.server = "https://b.example";
-    shared.server_port = 8443;
-    shared.user_id = 7;
-    shared.interval_time = 2;
-    shared.bookmark = "B|http://b/";
-    const Settings got = FollowShared(user, base, shared);
-    EXPECT_EQ(got.server, "https://b.example");
-    EXPECT_EQ(got.server_port, 8443);
-    EXPECT_EQ(got.bookmark, "B|http://b/");
-    EXPECT_EQ(got.user_id, 42);
-    EXPECT_EQ(got.interval_time, 5);
-    // Nothing changed in the shared file: the user's values as they are.
-    EXPECT_TRUE(SameSettings(FollowShared(user, base, base), user));
-}
-
-TEST(FollowShared, OnlyAFileWithAServerCountsAsShared) {
+TEST(SharedSettingsValues, OnlyAFileWithAServerCountsAsShared) {
     const std::optional<Settings> s = SharedSettingsValues("\xEF\xBB\xBFserver=b\r\nserver_port=81\r\n");
     ASSERT_TRUE(s.has_value());
     EXPECT_EQ(s->server, "b");

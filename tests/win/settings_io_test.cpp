@@ -1,6 +1,8 @@
 // Settings file access on real files.
 #include <gtest/gtest.h>
 
+#include "win/atomic_file.h"
+#include "win/framework.h"
 #include "win/settings_io.h"
 #include "win_test_util.h"
 
@@ -18,6 +20,16 @@ std::string PerUserName() { return GetLogonUserName() + ".config.properties"; }
 // that read them mean something only under that code page.
 TEST(TestEnvironment, AnsiCodePageIsThatOfAChineseDesktop) {
     EXPECT_EQ(GetACP(), 936u) << "Wine takes the code page from LANG/LC_ALL: zh_CN.UTF-8 missing?";
+}
+
+// Nothing that would be lost is converted.
+TEST(CodePageConverter, ConvertsOnlyWhatTheCodePageCanSay) {
+    const CodePageConverter c;
+    EXPECT_EQ(c.Utf8ToNative("企业|http://a/"), std::optional<std::string>("\xC6\xF3\xD2\xB5|http://a/"));
+    EXPECT_EQ(c.NativeToUtf8("\xC6\xF3\xD2\xB5"), std::optional<std::string>("企业"));
+    EXPECT_EQ(c.Utf8ToNative("한글"), std::nullopt) << "no Hangul in GBK";
+    EXPECT_EQ(c.NativeToUtf8("\xC6"), std::nullopt) << "a lead byte alone";
+    EXPECT_EQ(c.Utf8ToNative("\xE4\xBC"), std::nullopt) << "no UTF-8";
 }
 
 TEST(ResolveSettingsPath, PerUserFileWinsAndIsLeftAlone) {
@@ -75,7 +87,7 @@ TEST(SaveSettings, RefusedFileFallsBackToTheUsersOwn) {
     const std::string refused = dir + PerUserName();
     ASSERT_TRUE(WriteFileBytes(refused, kPerUser));
     ASSERT_TRUE(SetFileAttributesA(refused.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(SaveSettings(refused, "saved", 5, 2, 8080, "", own), own + PerUserName());
+    EXPECT_EQ(SaveSettings(refused, FormatSettingsFile("saved", 5, 2, 8080, ""), own), own + PerUserName());
     EXPECT_EQ(ReadFileBytes(own + PerUserName()),
               "server=saved\r\nuser_id=5\r\ninterval_time=2\r\nserver_port=8080\r\nbookmark=\r\n");
     EXPECT_EQ(ReadFileBytes(refused), kPerUser);
@@ -96,16 +108,12 @@ TEST(FollowSharedSettings, RecordRefusedBesideTheFileMovesToTheUsersOwnFolder) {
     const std::string shared = "server=b\r\nuser_id=7\r\nserver_port=81\r\n";
     ASSERT_TRUE(WriteFileBytes(dir + "config.properties", shared));
     ASSERT_TRUE(CreateDirectoryA((path + ".shared").c_str(), nullptr));
-    Settings s;
-    BookmarkList b;
-    SettingsForm form;
-    ASSERT_TRUE(ReadSettingsFile(path, &s, &b, &form));
-    FollowSharedSettings(&path, &s, &b, &form, dir, own);
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(path, &bytes));
+    FollowSharedSettings(&path, &bytes, dir, own);
     EXPECT_EQ(path, own + PerUserName());
-    EXPECT_EQ(s.server, "b");
-    EXPECT_EQ(s.server_port, 81);
-    EXPECT_EQ(s.user_id, 42);
-    EXPECT_EQ(ReadFileBytes(path), "server=b\r\nuser_id=42\r\ninterval_time=1\r\nserver_port=81\r\nbookmark=\r\n");
+    EXPECT_EQ(bytes, "server=b\r\nuser_id=42\r\ninterval_time=1\r\nserver_port=81\r\nbookmark=\r\n");
+    EXPECT_EQ(ReadFileBytes(path), bytes);
     EXPECT_EQ(ReadFileBytes(path + ".shared"), shared);
     EXPECT_EQ(ResolveSettingsPath(dir, own), path);
 }
@@ -116,15 +124,13 @@ TEST(ResolveSettingsPath, BareNameWhenNoFileExists) {
     EXPECT_FALSE(FileExists(dir + PerUserName()));
 }
 
-TEST(ReadSettingsFile, MissingFileChangesNothing) {
-    Settings s;
-    s.server = "kept";
-    BookmarkList b;
-    EXPECT_FALSE(ReadSettingsFile(MakeScratchFolder("read") + "absent", &s, &b));
-    EXPECT_EQ(s.server, "kept");
+TEST(ReadFileBytes, MissingFileChangesNothing) {
+    std::string bytes = "kept";
+    EXPECT_FALSE(ReadFileBytes(MakeScratchFolder("read") + "absent", &bytes));
+    EXPECT_EQ(bytes, "kept");
 }
 
-TEST(ReadSettingsFile, ReadsWhatItCanFromBadFiles) {
+TEST(ReadFileBytes, ReadsWhatItCanFromBadFiles) {
     struct Case {
         const char* name;
         std::string bytes;
@@ -149,20 +155,24 @@ TEST(ReadSettingsFile, ReadsWhatItCanFromBadFiles) {
         ASSERT_TRUE(WriteFileBytes(path, c.bytes));
         Settings s;
         BookmarkList b;
-        EXPECT_TRUE(ReadSettingsFile(path, &s, &b));
+        std::string bytes;
+        EXPECT_TRUE(ReadFileBytes(path, &bytes));
+        ApplySettingsText(bytes, &s, &b);
         EXPECT_EQ(s.server, c.server);
         EXPECT_EQ(s.server_port, c.port);
         EXPECT_EQ(ReadFileBytes(path), c.bytes) << "reading must not change the file";
     }
 }
 
-TEST(ReadSettingsFile, TenMegabyteFileKeepsItsBookmarkWhole) {
+TEST(ReadFileBytes, TenMegabyteFileKeepsItsBookmarkWhole) {
     std::string bookmark = "A|http://a/=" + std::string(10 * 1024 * 1024, 'b');
     std::string path = MakeScratchFolder("big") + "config.properties";
     ASSERT_TRUE(WriteFileBytes(path, "user_id=5\r\nbookmark=" + bookmark + "\r\n"));
     Settings s;
     BookmarkList b;
-    ASSERT_TRUE(ReadSettingsFile(path, &s, &b));
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(path, &bytes));
+    ApplySettingsText(bytes, &s, &b);
     EXPECT_EQ(s.user_id, 5);
     EXPECT_EQ(s.bookmark, bookmark);
     EXPECT_EQ(b.GetBookmarkCaption(1), "A");
@@ -172,7 +182,7 @@ TEST(WriteSettingsFile, WritesFiveLinesAndReplacesTheOldFile) {
     std::string dir = MakeScratchFolder("save");
     std::string path = dir + "config.properties";
     ASSERT_TRUE(WriteFileBytes(path, "junk=1\r\nserver=old\r\n"));
-    ASSERT_TRUE(WriteSettingsFile(path, "new", 3, -2, 8080, "A|http://a/=B|x"));
+    ASSERT_TRUE(ReplaceFileAtomically(path, FormatSettingsFile("new", 3, -2, 8080, "A|http://a/=B|x")));
     EXPECT_EQ(ReadFileBytes(path),
               "server=new\r\nuser_id=3\r\ninterval_time=-2\r\nserver_port=8080\r\n"
               "bookmark=A|http://a/=B|x\r\n");
@@ -186,7 +196,7 @@ TEST(WriteSettingsFile, FailedSaveLeavesOldFileByteForByte) {
         std::string path = MakeScratchFolder("ro") + "config.properties";
         ASSERT_TRUE(WriteFileBytes(path, old));
         ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
-        EXPECT_FALSE(WriteSettingsFile(path, "new", 1, 1, 80, ""));
+        EXPECT_FALSE(ReplaceFileAtomically(path, FormatSettingsFile("new", 1, 1, 80, "")));
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(ReadFileBytes(path), old);
         EXPECT_FALSE(FileExists(path + ".new"));
@@ -197,13 +207,13 @@ TEST(WriteSettingsFile, FailedSaveLeavesOldFileByteForByte) {
         ASSERT_TRUE(WriteFileBytes(path, old));
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        EXPECT_FALSE(WriteSettingsFile(path, "new", 1, 1, 80, ""));
+        EXPECT_FALSE(ReplaceFileAtomically(path, FormatSettingsFile("new", 1, 1, 80, "")));
         CloseHandle(h);
         EXPECT_EQ(ReadFileBytes(path), old);
     }
     {
         SCOPED_TRACE("folder that does not exist");
         std::string path = MakeScratchFolder("gone") + "no\\such\\config.properties";
-        EXPECT_FALSE(WriteSettingsFile(path, "new", 1, 1, 80, ""));
+        EXPECT_FALSE(ReplaceFileAtomically(path, FormatSettingsFile("new", 1, 1, 80, "")));
     }
 }

@@ -830,6 +830,16 @@ int Run(int argc, wchar_t** argv) {
     Print("{\"deleted\":true}");
     return 0;
   }
+  if (cmd == L"setting-change") {
+    // What Windows broadcasts after a Group Policy refresh ("Policy").
+    if (!arg(2)) return Usage();
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(arg(2)),
+                             SMTO_ABORTIFHUNG, 5000, &r))
+      return Fail(3, "broadcast failed");
+    Print("{\"broadcast\":true}");
+    return 0;
+  }
   if (cmd == L"taskbar-created") {
     UINT msg = RegisterWindowMessageW(L"TaskbarCreated");
     if (!msg || !PostMessageW(HWND_BROADCAST, msg, 0, 0)) return Fail(3, "broadcast failed");
