@@ -3,7 +3,10 @@
 namespace orlimo {
 
 AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value) {
-    const bool want = autorun_flag != 1;
+    return SetAutorun(autorun_flag != 1, run_value);
+}
+
+AutorunToggle SetAutorun(bool want, RunValuePort& run_value) {
     if (want) {
         run_value.Write();
     } else {
@@ -13,6 +16,15 @@ AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value) {
     // that someone else removed already reaches what was asked for.
     const bool present = run_value.Present();
     return {present ? 1 : 0, present != want};
+}
+
+AutorunRequest ParseAutorunRequest(const std::string& arguments) {
+    const size_t first = arguments.find_first_not_of(" \t");
+    if (first == std::string::npos) return AutorunRequest::None;
+    const std::string given = arguments.substr(first, arguments.find_last_not_of(" \t") + 1 - first);
+    if (given == kAutorunOnArguments) return AutorunRequest::On;
+    if (given == kAutorunOffArguments) return AutorunRequest::Off;
+    return AutorunRequest::None;
 }
 
 }  // namespace orlimo

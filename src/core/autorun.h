@@ -3,6 +3,7 @@
 // instead of being shown as made.
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace orlimo {
 
@@ -22,5 +23,17 @@ struct AutorunToggle {
 
 // Removes the value when autorun_flag is 1, else writes it.
 AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value);
+
+// Writes the value (on) or removes it.
+AutorunToggle SetAutorun(bool on, RunValuePort& run_value);
+
+// What a start was asked to do with the Run value. A program that may not
+// change it starts itself again elevated with kAutorunOnArguments or
+// kAutorunOffArguments; any other command line asks for nothing.
+enum class AutorunRequest { None, On, Off };
+inline const char kAutorunOnArguments[] = "/autorun=on";
+inline const char kAutorunOffArguments[] = "/autorun=off";
+// The arguments as given (blanks around them do not count).
+AutorunRequest ParseAutorunRequest(const std::string& arguments);
 
 }  // namespace orlimo
