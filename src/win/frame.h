@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/activation.h"
 #include "core/poller.h"
 #include "core/settings.h"
 #include "win/fetch.h"
@@ -56,6 +57,9 @@ private:
     void OnFetchDone(unsigned number);
     void AddTrayIcon();
     void RetryTrayIcon();
+    void ArmTrayRetry();
+    void ShowRunningBalloon();
+    bool OnSessionMessage(UINT msg, WPARAM wp);
     bool NotifyWithIcon(DWORD message, int icon_id);
     void PopupTrayMenu();
     void UpdateMenuItems(HMENU menu, bool recurse);
@@ -67,6 +71,10 @@ private:
     CUrlTextFetcher fetcher_;
     UINT taskbar_created_ = 0;
     int last_icon_ = kIconNormal;
+    bool tray_retry_armed_ = false;
+    // The messages of a later start of orlimo (win/instance.h).
+    UINT show_running_ = 0, hand_over_ = 0, autorun_changed_ = 0;
+    ActivationGate activation_;
 };
 
 }  // namespace orlimo

@@ -250,7 +250,8 @@ class ResponsiveTest(GroupTestCase):
 class TaskbarRestartTest(GroupTestCase):
     """A restarted taskbar has forgotten every icon and broadcasts
     "TaskbarCreated": the program's icon comes back as it was, the normal
-    one and the failure one with their tooltips.
+    one and the failure one with their tooltips. An icon lost without the
+    broadcast comes back by itself, blinking or not.
 
     Pictures are compared only as freshly shown and left alone: Wine blends
     a changed icon over the one before it, so a picture taken after a change
@@ -285,6 +286,20 @@ class TaskbarRestartTest(GroupTestCase):
         failure = self.restart_taskbar(TIP_NET_FAULT)
         self.assertNotEqual(failure, normal, "the failure picture came back as the normal one")
         self.assertEqual(self.restart_taskbar(TIP_NET_FAULT), failure)
+        self.assertIsNone(self.prog.crashed())
+
+    def test_lost_icon_comes_back_while_it_blinks(self):
+        env = self.env
+        # One "has" among the "update" replies, which change nothing now:
+        # the icon blinks from here on.
+        env.portal.queue("has")
+        self.assertTrue(env.wait_tip(TIP_NEW_MESSAGE, 15))
+        env.driver.call("tray-forget")
+        self.assertTrue(env.wait_no_tray(5), "the icon was not removed from outside")
+        # No broadcast this time: the blink ticks find the icon gone, and
+        # the retry brings it back although they go on every second.
+        self.assertTrue(env.wait_tip(TIP_NEW_MESSAGE, 8), "the icon did not come back while blinking")
+        self.assertEqual(len(env.tray_icons()), 1)
         self.assertIsNone(self.prog.crashed())
 
 
