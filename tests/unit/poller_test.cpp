@@ -52,8 +52,10 @@ public:
         if (on_update_prompt) on_update_prompt();
     }
     void ShowOtherTimerMessage() override { events.push_back("other timer"); }
+    bool UserCanBeDisturbed() override { return can_disturb; }
 
     bool start_ok = true;
+    bool can_disturb = true;
     std::deque<std::optional<std::string>> replies;
     std::vector<std::string> urls;
     Events events;
@@ -369,6 +371,137 @@ TEST(PollerReentry, UpdatePromptShownOnceEvenWhenNested) {
     Tick(p, host);
     EXPECT_EQ(host.events, (Events{"update prompt", "icon 134 NetFault"}));
     EXPECT_EQ(FlagsOf(p), (Flags{0, 0, 1, 1}));
+}
+
+// ---- the user's attention ----
+
+int Count(const Events& events, const std::string& what) {
+    return static_cast<int>(std::count(events.begin(), events.end(), what));
+}
+
+TEST(PollerAttention, PromptsWaitWhileTheUserCannotBeDisturbedAndComeOnce) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 0;
+    Poller p(host, s);
+    host.can_disturb = false;
+    host.replies = {std::string("x update"), std::string("xhas"), std::string("xhas")};
+    // "update" after the first changes nothing: the portal's idle answer.
+    auto tick = [&] {
+        if (host.replies.empty()) host.replies.push_back(std::string("x update"));
+        Tick(p, host);
+    };
+    for (int i = 0; i < 6; ++i) tick();
+    // The icon blinks as ever; no prompt yet.
+    EXPECT_EQ(host.events, (Events{"start"}));
+    EXPECT_EQ(FlagsOf(p), (Flags{1, 1, 0, 1}));
+    EXPECT_TRUE(p.PromptWaiting());
+
+    host.can_disturb = true;  // one tick free, then busy again: not yet
+    tick();
+    host.can_disturb = false;
+    tick();
+    EXPECT_EQ(Count(host.events, "message prompt"), 0);
+
+    host.can_disturb = true;
+    std::vector<int> message_at, update_at;
+    for (int t = 1; t <= 10; ++t) {
+        const size_t before = host.events.size();
+        tick();
+        for (size_t i = before; i < host.events.size(); ++i) {
+            if (host.events[i] == "message prompt") message_at.push_back(t);
+            if (host.events[i] == "update prompt") update_at.push_back(t);
+        }
+    }
+    // Each once, the new-message prompt first, kUndisturbedTicks apart.
+    EXPECT_EQ(message_at, (std::vector<int>{kUndisturbedTicks}));
+    EXPECT_EQ(update_at, (std::vector<int>{2 * kUndisturbedTicks}));
+    EXPECT_FALSE(p.PromptWaiting());
+    EXPECT_TRUE(p.MessagePromptOpen());
+}
+
+TEST(PollerAttention, NoMessagesLeftNoPromptLeft) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 0;
+    Poller p(host, s);
+    host.can_disturb = false;
+    host.replies = {std::string("xhas"), std::string("no socket.")};
+    Tick(p, host);
+    Tick(p, host);  // a failure: the messages may still wait
+    EXPECT_TRUE(p.PromptWaiting());
+    host.replies.push_back(std::string("ok"));  // a plain reply: they do not
+    Tick(p, host);
+    EXPECT_FALSE(p.PromptWaiting());
+    host.can_disturb = true;
+    for (int i = 0; i < 5; ++i) Tick(p, host);
+    EXPECT_EQ(Count(host.events, "message prompt"), 0);
+
+    // Free again when news comes: the prompt comes at once, as always.
+    host.replies.push_back(std::string("xhas"));
+    Tick(p, host);
+    EXPECT_EQ(Count(host.events, "message prompt"), 1);
+}
+
+TEST(PollerWake, PollsSoonAfterAWakeAndTheIntervalCountsFromIt) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 60;
+    Poller p(host, s);
+    std::vector<int> polled;
+    for (int t = 1; t <= 7310; ++t) {
+        // Windows reports a wake twice; the wake's own tick counts.
+        if (t == 100 || t == 101) p.OnWake();
+        const size_t before = host.urls.size();
+        Tick(p, host);
+        if (host.urls.size() != before) polled.push_back(t);
+    }
+    const int wake_poll = 101 + kWakePollDelayTicks - 1;
+    EXPECT_EQ(polled, (std::vector<int>{wake_poll, wake_poll + 3600, wake_poll + 7200}));
+
+    // Due while a query runs: on the first tick after its answer.
+    FakeHost busy;
+    Poller q(busy, s);
+    for (int t = 1; t <= 3600; ++t) q.OnTimer(kPollTimerId);
+    EXPECT_TRUE(q.FetchRunning());
+    q.OnWake();
+    for (int t = 0; t < kWakePollDelayTicks + 3; ++t) q.OnTimer(kPollTimerId);
+    EXPECT_EQ(busy.urls.size(), 1u);
+    q.OnFetchResult(std::string("ok"));
+    q.OnTimer(kPollTimerId);
+    EXPECT_EQ(busy.urls.size(), 2u);
+}
+
+// The ticks (1-based) that polled, given the ticks on which the network
+// changed, with interval_time 60 and the portal failing or not.
+std::vector<int> NetworkPolls(const std::string& reply, const std::vector<int>& changes, int ticks) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 60;
+    Poller p(host, s);
+    p.OnWake();  // a first poll soon, which gets the reply
+    std::vector<int> polled;
+    for (int t = 1; t <= ticks; ++t) {
+        if (std::find(changes.begin(), changes.end(), t) != changes.end()) p.OnNetworkChanged();
+        host.replies.push_back(reply);
+        const size_t before = host.urls.size();
+        Tick(p, host);
+        if (host.urls.size() != before) polled.push_back(t);
+    }
+    return polled;
+}
+
+TEST(PollerNetwork, AFailedStateIsPolledAgainAtMostOnceAMinute) {
+    // The tick of a report counts: a change before tick t polls on tick
+    // t + n - 1, a wake before tick 1 on tick w.
+    const int w = kWakePollDelayTicks, n = kNetworkSettleTicks - 1;
+    // Nothing failed: changes bring no poll.
+    EXPECT_EQ(NetworkPolls("ok", {20, 40}, 200), (std::vector<int>{w}));
+    // A burst of changes: one poll once they have settled.
+    EXPECT_EQ(NetworkPolls("no socket.", {20, 21}, 70), (std::vector<int>{w, 21 + n}));
+    // A change within the minute after such a poll waits for the minute.
+    EXPECT_EQ(NetworkPolls("no socket.", {20, 40, 200}, 250),
+              (std::vector<int>{w, 20 + n, 20 + n + kNetworkPollMinTicks, 200 + n}));
 }
 
 // ---- reply text ----
