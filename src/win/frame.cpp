@@ -2,6 +2,7 @@
 
 #include "resource.h"
 #include "win/app.h"
+#include "win/attention.h"
 #include "win/dialogs.h"
 #include "win/framework.h"
 #include "win/instance.h"
@@ -87,6 +88,14 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     case kFetchDoneMessage:
         OnFetchDone(static_cast<unsigned>(wp));
         return 0;
+    case kNetworkChangedMessage:
+        WatchNetworkAgain();
+        poller_.OnNetworkChanged();
+        return 0;
+    case WM_POWERBROADCAST:
+        // Woken from sleep (by itself, or by the user): fresh news soon.
+        if (wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) poller_.OnWake();
+        return TRUE;
     case WM_SYSCOMMAND:
         if (wp == SC_MINIMIZE) {
             ShowWindow(hwnd_, SW_HIDE);
@@ -153,6 +162,7 @@ int CMainFrame::OnCreate() {
     autorun_changed_ = AutorunChangedMessage();
     // A second start that is not elevated reaches an elevated orlimo too.
     AllowFromBelow(show_running_);
+    WatchNetwork(hwnd_, kNetworkChangedMessage);
 
     m_nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
     m_nid.hWnd = hwnd_;
@@ -331,5 +341,7 @@ void CMainFrame::ShowUpdatePrompt() {
 }
 
 void CMainFrame::ShowOtherTimerMessage() { AppMessageBox(IDS_OTHER_TIMER); }
+
+bool CMainFrame::UserCanBeDisturbed() { return UserCanBeDisturbedNow(); }
 
 }  // namespace orlimo

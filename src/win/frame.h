@@ -19,6 +19,8 @@ constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 constexpr UINT kTrayIconId = 128;
 // Posted by the fetch worker when it is done; wParam is the fetch's number.
 constexpr UINT kFetchDoneMessage = WM_APP + 1;
+// Posted when the computer's network addresses have changed.
+constexpr UINT kNetworkChangedMessage = WM_APP + 2;
 // The frame's own timer for the fetch deadline (any other id than the
 // poller's two still reaches the poller, which reports it).
 constexpr UINT_PTR kFetchDeadlineTimerId = 0x4F52;
@@ -47,6 +49,7 @@ public:
     void ShowNewMessagePrompt() override;
     void ShowUpdatePrompt() override;
     void ShowOtherTimerMessage() override;
+    bool UserCanBeDisturbed() override;
 
 private:
     static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

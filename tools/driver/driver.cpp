@@ -55,6 +55,12 @@
 //                             in front of the real one that refuses every
 //                             icon, as an Explorer that is not ready yet at
 //                             logon; prints when it is gone
+//   cover-screen MS           for MS (or until close-cover), a borderless
+//                             topmost window covering the primary screen
+//                             that takes the foreground, as a slide show
+//                             or a full-screen call; prints when it is gone
+//   close-cover               close cover-screen's window
+//   foreground                the foreground window (null when none)
 //   start-limited PATH [ARGS] start PATH (current folder its own) with this
 //                             session's limited token, the one a user under
 //                             UAC runs programs with; prints its pid and
@@ -539,6 +545,20 @@ LRESULT CALLBACK RefusingShellProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   return DefWindowProcW(h, m, w, l);
 }
 
+const wchar_t kCoverClass[] = L"OrlimoTestCover";
+
+LRESULT CALLBACK CoverProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_DESTROY) PostQuitMessage(0);
+  if (m == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(h, &ps);
+    FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH)));
+    EndPaint(h, &ps);
+    return 0;
+  }
+  return DefWindowProcW(h, m, w, l);
+}
+
 // A program started with the linked token of this one's: where this one is
 // elevated (Wine gives every process an administrator's full token), the
 // limited token of the same user.
@@ -909,6 +929,40 @@ int Run(int argc, wchar_t** argv) {
     }
     DestroyWindow(shell);
     Print("{\"gone\":true}");
+    return 0;
+  }
+  if (cmd == L"cover-screen") {
+    if (!ParseNum(arg(2), &a)) return Usage();
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = CoverProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kCoverClass;
+    if (!RegisterClassW(&wc)) return Fail(3, "RegisterClass failed");
+    HWND cover = CreateWindowExW(WS_EX_TOPMOST, kCoverClass, L"cover", WS_POPUP | WS_VISIBLE, 0, 0,
+                                 GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                                 wc.hInstance, nullptr);
+    if (!cover) return Fail(3, "CreateWindow failed");
+    SetForegroundWindow(cover);
+    SetTimer(cover, 1, static_cast<UINT>(a), nullptr);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (msg.message == WM_TIMER && msg.hwnd == cover) DestroyWindow(cover);
+      else DispatchMessageW(&msg);
+    }
+    Print("{\"gone\":true}");
+    return 0;
+  }
+  if (cmd == L"close-cover") {
+    HWND cover = FindWindowW(kCoverClass, nullptr);
+    if (!cover) return Fail(1, "no cover window");
+    PostMessageW(cover, WM_CLOSE, 0, 0);
+    Print("{\"closed\":" + H(cover) + "}");
+    return 0;
+  }
+  if (cmd == L"foreground") {
+    HWND f = GetForegroundWindow();
+    Print(f ? WindowJson(f) : std::string("null"));
     return 0;
   }
   if (cmd == L"start-limited") {
