@@ -3,7 +3,10 @@
 namespace orlimo {
 
 AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value) {
-    const bool want = autorun_flag != 1;
+    return SetAutorun(autorun_flag != 1, run_value);
+}
+
+AutorunToggle SetAutorun(bool want, RunValuePort& run_value) {
     if (want) {
         run_value.Write();
     } else {
@@ -17,12 +20,16 @@ AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value) {
 
 bool EnforceAutorun(bool autorun, RunValuePort& run_value) {
     if (run_value.Present() == autorun) return autorun;
-    if (autorun) {
-        run_value.Write();
-    } else {
-        run_value.Remove();
-    }
-    return run_value.Present();
+    return SetAutorun(autorun, run_value).autorun_flag == 1;
+}
+
+AutorunRequest ParseAutorunRequest(const std::string& arguments) {
+    const size_t first = arguments.find_first_not_of(" \t");
+    if (first == std::string::npos) return AutorunRequest::None;
+    const std::string given = arguments.substr(first, arguments.find_last_not_of(" \t") + 1 - first);
+    if (given == kAutorunOnArguments) return AutorunRequest::On;
+    if (given == kAutorunOffArguments) return AutorunRequest::Off;
+    return AutorunRequest::None;
 }
 
 }  // namespace orlimo

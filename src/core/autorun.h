@@ -3,6 +3,7 @@
 // instead of being shown as made.
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace orlimo {
 
@@ -27,5 +28,17 @@ AutorunToggle ToggleAutorun(int32_t autorun_flag, RunValuePort& run_value);
 // says what the policy says (when it can be). The result is whether it is
 // present afterwards, which the check mark shows.
 bool EnforceAutorun(bool autorun, RunValuePort& run_value);
+
+// Writes the value (on) or removes it.
+AutorunToggle SetAutorun(bool on, RunValuePort& run_value);
+
+// What a start was asked to do with the Run value. A program that may not
+// change it starts itself again elevated with kAutorunOnArguments or
+// kAutorunOffArguments; any other command line asks for nothing.
+enum class AutorunRequest { None, On, Off };
+inline const char kAutorunOnArguments[] = "/autorun=on";
+inline const char kAutorunOffArguments[] = "/autorun=off";
+// The arguments as given (blanks around them do not count).
+AutorunRequest ParseAutorunRequest(const std::string& arguments);
 
 }  // namespace orlimo

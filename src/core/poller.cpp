@@ -60,21 +60,71 @@ void Poller::OnTimer(int id) {
     }
 }
 
+void Poller::OnWake() { wake_countdown_ = kWakePollDelayTicks; }
+
+void Poller::OnNetworkChanged() { network_countdown_ = kNetworkSettleTicks; }
+
 void Poller::OnPollTick() {
     if (stopped_) return;
     Increment(&g_nPollSeconds);
+    if (PollDue()) StartPoll();
+    ShowWaitingPrompt();
+}
+
+bool Poller::PollDue() {
+    if (wake_countdown_ > 0 && --wake_countdown_ == 0) wake_poll_due_ = true;
+    if (network_countdown_ > 0 && --network_countdown_ == 0) network_poll_due_ = true;
+    if (ticks_since_network_poll_ < kNetworkPollMinTicks) ++ticks_since_network_poll_;
+    // Only a failed state is asked again when the network changes.
+    if (!last_failed_) network_poll_due_ = false;
     // interval_time may be INT32_MIN and the quotient negative: 64-bit math.
     const int64_t remaining = int64_t{settings_.interval_time} - int64_t{g_nPollSeconds / 60};
-    if (remaining > 0) return;
+    const bool due = remaining <= 0 || wake_poll_due_ ||
+                     (network_poll_due_ && ticks_since_network_poll_ >= kNetworkPollMinTicks);
     // Due while the last query has not answered: no second query. The tick
     // still counts, so the poll is made on the first tick after the answer.
-    if (fetching_) return;
-    g_nPollSeconds = 0;
+    return due && !fetching_;
+}
 
+void Poller::StartPoll() {
+    g_nPollSeconds = 0;
+    // This poll answers a wake and a network change that wait for one.
+    wake_poll_due_ = false;
+    if (network_poll_due_) {
+        network_poll_due_ = false;
+        ticks_since_network_poll_ = 0;
+    }
     fetching_ = true;
     if (!host_.StartFetch(NotifyQueryUrl(settings_))) {
         fetching_ = false;
         ActOnReply(kNoSocket);
+    }
+}
+
+void Poller::OpenMessagePrompt() {
+    message_prompt_waits_ = false;
+    prompt_open_ = true;
+    host_.ShowNewMessagePrompt();
+}
+
+void Poller::OpenUpdatePrompt() {
+    update_prompt_waits_ = false;
+    host_.ShowUpdatePrompt();
+}
+
+void Poller::ShowWaitingPrompt() {
+    if (!PromptWaiting() || !host_.UserCanBeDisturbed()) {
+        undisturbed_ticks_ = 0;
+        return;
+    }
+    if (++undisturbed_ticks_ < kUndisturbedTicks) return;
+    undisturbed_ticks_ = 0;
+    // One a tick, the new-message prompt first. A modal prompt keeps ticks
+    // coming, so the other may follow beside it, as it may at any time.
+    if (message_prompt_waits_ && !prompt_open_) {
+        OpenMessagePrompt();
+    } else if (update_prompt_waits_) {
+        OpenUpdatePrompt();
     }
 }
 
@@ -88,7 +138,9 @@ void Poller::OnFetchResult(const std::optional<std::string>& reply) {
 void Poller::ActOnReply(const std::string& reply) {
     // Every branch finishes its state changes before a prompt, beside
     // which ticks and results go on; nothing is touched after it.
-    switch (FindReplyMark(reply)) {
+    const ReplyMark mark = FindReplyMark(reply);
+    last_failed_ = mark == ReplyMark::Socket;
+    switch (mark) {
         case ReplyMark::Socket:
             host_.SetTrayIcon(kIconWhite, TrayTip::NetFault);
             m_bNetFault = 1;
@@ -105,18 +157,28 @@ void Poller::ActOnReply(const std::string& reply) {
             }
             // One prompt at most: while it is open, further news only keeps
             // the icon blinking (nested prompts would pile up without end).
+            // While the user cannot be disturbed it waits, once.
             if (!prompt_open_) {
-                prompt_open_ = true;
-                host_.ShowNewMessagePrompt();
+                if (host_.UserCanBeDisturbed()) {
+                    OpenMessagePrompt();
+                } else {
+                    message_prompt_waits_ = true;
+                }
             }
             break;
         case ReplyMark::Update:
             if (m_bUpdatePrompted == 0) {
                 m_bUpdatePrompted = 1;
-                host_.ShowUpdatePrompt();
+                if (host_.UserCanBeDisturbed()) {
+                    OpenUpdatePrompt();
+                } else {
+                    update_prompt_waits_ = true;
+                }
             }
             break;
         case ReplyMark::None:
+            // No messages wait any more: neither does their prompt.
+            message_prompt_waits_ = false;
             if (m_bBlinking == 1) {
                 host_.StopBlinkTimer();
                 m_bBlinking = 0;

@@ -1,6 +1,10 @@
 // The notification poller: counts poll-timer ticks, fetches the
 // notification query every interval_time minutes and turns the reply into
-// icon, tooltip, blink timer and prompts. The Win32 frame is its host.
+// icon, tooltip, blink timer and prompts. Each front end's frame is its
+// host. Besides the interval it polls a few seconds after the computer
+// wakes (OnWake) and, while the last reply was a failure, soon after the
+// network changes (OnNetworkChanged); a prompt that would come while the
+// user cannot be disturbed (UserCanBeDisturbed) waits until that ends.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +19,19 @@ constexpr int kPollTimerId = 1;
 constexpr int kBlinkTimerId = 2;
 constexpr int kIconNormal = 133;
 constexpr int kIconWhite = 134;
+
+// Poll ticks from a wake report to its poll: time for the network to come
+// back (Wi-Fi, a VPN) before the query goes out.
+constexpr int kWakePollDelayTicks = 5;
+// Poll ticks without a further network change before the failed state is
+// polled again: addresses come and go in bursts when a link comes up.
+constexpr int kNetworkSettleTicks = 2;
+// At most one poll for network changes in this many poll ticks.
+constexpr int kNetworkPollMinTicks = 60;
+// Poll ticks in a row on which the user can be disturbed before a prompt
+// that waited comes: a presentation that leaves its screen for a moment
+// (switching slides or windows) does not bring it.
+constexpr int kUndisturbedTicks = 2;
 
 enum class TrayTip { Normal, NetFault, NewMessage };  // "短消息通知", "消息通知:网络故障!", "您有新消息!"
 
@@ -39,6 +56,11 @@ public:
     virtual void ShowNewMessagePrompt() = 0;
     virtual void ShowUpdatePrompt() = 0;
     virtual void ShowOtherTimerMessage() = 0; // "other timer!"
+    // False while the user cannot be disturbed (a full-screen presentation,
+    // a game, quiet hours): then a reply blinks the icon and sets its
+    // tooltip as ever, but its prompt waits. Asked when a reply would open a
+    // prompt and on every poll tick while one waits; it must answer at once.
+    virtual bool UserCanBeDisturbed() { return true; }
 };
 
 enum class ReplyMark { None, Socket, Has, Update };
@@ -86,16 +108,49 @@ public:
     // The frame's window is going: a blinking icon stops.
     void StopBlinking();
 
+    // The computer has woken from sleep: a poll comes kWakePollDelayTicks
+    // poll ticks later (or on the first tick after a running query), and
+    // the interval counts from it, as from every poll. Reports that follow
+    // one another (Windows sends two for one wake) make one poll.
+    void OnWake();
+    // The network changed (an address came or went): while the last reply
+    // was a failure, a poll comes once kNetworkSettleTicks ticks pass
+    // without a further change, at most one such poll in
+    // kNetworkPollMinTicks ticks; a later report then waits for the rest
+    // of that minute. Any other poll meanwhile makes it unneeded.
+    void OnNetworkChanged();
+    // A prompt waits for the user to be free.
+    bool PromptWaiting() const { return message_prompt_waits_ || update_prompt_waits_; }
+
     PollerState State() const;
 
 private:
     void ActOnReply(const std::string& reply);
+    bool PollDue();
+    void StartPoll();
+    void OpenMessagePrompt();
+    void OpenUpdatePrompt();
+    void ShowWaitingPrompt();
 
     PollerHost& host_;
     const Settings& settings_;
     bool fetching_ = false;     // a query was started and has not answered yet
     bool prompt_open_ = false;  // the new-message prompt is open
     bool stopped_ = false;
+    bool last_failed_ = false;  // the last reply acted on was "socket"
+    // Prompts held back while the user could not be disturbed, and the
+    // ticks in a row since the user can be again.
+    bool message_prompt_waits_ = false;
+    bool update_prompt_waits_ = false;
+    int undisturbed_ticks_ = 0;
+    // Ticks until the wake poll (0: none coming), and whether it is due.
+    int wake_countdown_ = 0;
+    bool wake_poll_due_ = false;
+    // Ticks until the network has settled (0: no change waiting), whether a
+    // poll for it is due, and the ticks since the last such poll.
+    int network_countdown_ = 0;
+    bool network_poll_due_ = false;
+    int ticks_since_network_poll_ = kNetworkPollMinTicks;
 };
 
 // Collects a reply body into at most 100 lines, each followed by "\r\n",

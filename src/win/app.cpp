@@ -9,6 +9,7 @@
 #include "win/dialogs.h"
 #include "win/frame.h"
 #include "win/fetch.h"
+#include "win/instance.h"
 #include "win/launch.h"
 #include "win/policy.h"
 #include "win/registry.h"
@@ -23,23 +24,6 @@ COrlimoApp::~COrlimoApp() = default;
 
 namespace {
 
-// One orlimo per session: a second start (from the applications menu, a
-// restored session, a hand-installed program whose Run value sits beside
-// the package's) ends before it touches anything. The name lives in the
-// session's own namespace, so each Remote Desktop or fast-user-switching
-// session has its own orlimo. The handle is held until the process ends.
-bool FirstInSession() {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\orlimo.notifier");
-    const DWORD error = GetLastError();
-    // Refused: an elevated orlimo of this session holds it.
-    if (!mutex) return error != ERROR_ACCESS_DENIED;
-    if (error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        return false;
-    }
-    return true;
-}
-
 // Restart Manager (an installer replacing the program while it runs) starts
 // it again once it has closed it. Not after a crash or a hang, nor after a
 // reboot, where the Run value starts it at logon. (Vista and later.)
@@ -51,12 +35,47 @@ void RegisterForRestart() {
     if (reg) reg(nullptr, kNoCrash | kNoHang | kNoReboot);
 }
 
+// The machine-wide Run value "orlimo", in either registry view: the x86
+// and x64 programs and packages each keep theirs in their own, and there
+// is to be one at most.
+struct MachineRunValue : RunValuePort {
+    void Write() override {
+        if (!Present()) SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, kRunValueData);
+    }
+    void Remove() override {
+        DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName);
+        if (REGSAM other = OtherRegistryView()) DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, other);
+    }
+    bool Present() override {
+        const REGSAM other = OtherRegistryView();
+        return RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName) ||
+               (other && RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, other));
+    }
+};
 }  // namespace
 
-BOOL COrlimoApp::InitInstance() {
-    if (!FirstInSession()) return FALSE;
+BOOL COrlimoApp::InitInstance(const wchar_t* arguments) {
+    // A start that the running orlimo made elevated to change autorun (its
+    // user said yes to "更改自动运行需要管理员权限..."): the change first; it
+    // takes the running one's place only once the change is made.
+    const AutorunRequest request = ParseAutorunRequest(WideToUtf8(arguments ? arguments : L""));
+    int32_t changed_flag = 1;
+    if (request != AutorunRequest::None) {
+        MachineRunValue run_value;
+        const AutorunToggle result = SetAutorun(request == AutorunRequest::On, run_value);
+        if (result.refused) {
+            AppMessageBox(IDS_AUTORUN_FAILED, MB_OK | MB_ICONEXCLAMATION);
+            return FALSE;
+        }
+        changed_flag = result.autorun_flag;
+    }
+    // One orlimo per session: a second start (from the applications menu, a
+    // restored session, a hand-installed program whose Run value sits beside
+    // the package's) shows the user the running one and ends before it
+    // touches anything.
+    if (!ClaimSession(request != AutorunRequest::None, changed_flag)) return FALSE;
     RegisterForRestart();
-    autorun_flag = 1;
+    autorun_flag = changed_flag;
     InstallSelf();
     std::string path = ResolveSettingsPath();
     std::string bytes;
@@ -101,26 +120,6 @@ void COrlimoApp::OnSettings() {
     dlg.DoModal();
 }
 
-namespace {
-// The machine-wide Run value "orlimo", in either registry view: the x86
-// and x64 programs and packages each keep theirs in their own, and there
-// is to be one at most.
-struct MachineRunValue : RunValuePort {
-    void Write() override {
-        if (!Present()) SetRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, kRunValueData);
-    }
-    void Remove() override {
-        DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName);
-        if (REGSAM other = OtherRegistryView()) DeleteRunValue(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, other);
-    }
-    bool Present() override {
-        const REGSAM other = OtherRegistryView();
-        return RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName) ||
-               (other && RunValuePresent(HKEY_LOCAL_MACHINE, kRunKeyPath, kRunValueName, other));
-    }
-};
-}  // namespace
-
 void COrlimoApp::ApplyPolicies() {
     const CodePageConverter converter;
     const PolicyInForce p = ApplyPolicy(own_settings, file_encoding, ReadPolicies(), converter);
@@ -154,9 +153,22 @@ std::string COrlimoApp::SaveOwnSettings(const std::string& path, const DialogVal
 
 void COrlimoApp::OnAutoRun() {
     MachineRunValue run_value;
+    const bool want = autorun_flag != 1;
     const AutorunToggle result = ToggleAutorun(autorun_flag, run_value);
     autorun_flag = result.autorun_flag;
-    if (result.refused) AppMessageBox(IDS_AUTORUN_NEEDS_ADMIN, MB_OK | MB_ICONEXCLAMATION);
+    if (!result.refused) return;
+    // A standard user may not write HKLM: offered to start orlimo elevated,
+    // which makes the change and takes this one's place. Refused although
+    // elevated, there is nothing to offer.
+    if (ProcessElevated()) {
+        AppMessageBox(IDS_AUTORUN_FAILED, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    if (AppMessageBox(IDS_AUTORUN_NEEDS_ADMIN, MB_YESNO | MB_ICONEXCLAMATION) != IDYES) return;
+    const std::wstring arguments = Utf8ToWide(want ? kAutorunOnArguments : kAutorunOffArguments);
+    // The UAC prompt answered "no" is the user's choice, not a failure.
+    if (!StartElevated(arguments.c_str()) && GetLastError() != ERROR_CANCELLED)
+        AppMessageBox(IDS_AUTORUN_FAILED, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void COrlimoApp::OnNotifierUpdate() {

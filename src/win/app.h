@@ -21,7 +21,8 @@ public:
     COrlimoApp();
     ~COrlimoApp();
 
-    BOOL InitInstance();
+    // arguments: the command line after the program's name.
+    BOOL InitInstance(const wchar_t* arguments = L"");
     int Run();
 
     // Command routing from the frame, through the core's table of commands.

@@ -2,8 +2,10 @@
 
 #include "resource.h"
 #include "win/app.h"
+#include "win/attention.h"
 #include "win/dialogs.h"
 #include "win/framework.h"
+#include "win/instance.h"
 #include "win/launch.h"
 #include "core/portal.h"
 
@@ -24,15 +26,6 @@ HICON LoadTrayIcon(int id) {
     return static_cast<HICON>(LoadImageW(AppInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
                                          GetSystemMetrics(SM_CXSMICON),
                                          GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-}
-
-// Lets the shell's broadcast through to an elevated process (Vista and later).
-void AllowMessageFromShell(UINT msg) {
-    using Filter = BOOL(WINAPI*)(UINT, DWORD);
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (!user32) return;
-    auto filter = reinterpret_cast<Filter>(GetProcAddress(user32, "ChangeWindowMessageFilter"));
-    if (filter) filter(msg, 1 /* MSGFLT_ADD */);
 }
 }  // namespace
 
@@ -95,6 +88,14 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     case kFetchDoneMessage:
         OnFetchDone(static_cast<unsigned>(wp));
         return 0;
+    case kNetworkChangedMessage:
+        WatchNetworkAgain();
+        poller_.OnNetworkChanged();
+        return 0;
+    case WM_POWERBROADCAST:
+        // Woken from sleep (by itself, or by the user): fresh news soon.
+        if (wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) poller_.OnWake();
+        return TRUE;
     case WM_SYSCOMMAND:
         if (wp == SC_MINIMIZE) {
             ShowWindow(hwnd_, SW_HIDE);
@@ -132,7 +133,8 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
         if (msg == kTrayCallbackMessage) {
             switch (lp) {
             case WM_LBUTTONDBLCLK:
-                LaunchAddress(LoginUrl(app_.settings));
+                // One page for one double click, however the shell reports it.
+                if (activation_.Take(GetTickCount(), GetDoubleClickTime())) LaunchAddress(LoginUrl(app_.settings));
                 break;
             case WM_RBUTTONDOWN:
             case WM_LBUTTONDOWN:
@@ -145,6 +147,8 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
             // The shell was restarted: its notification area has forgotten us.
             AddTrayIcon();
             return 0;
+        } else if (OnSessionMessage(msg, wp)) {
+            return 0;
         }
         break;
     }
@@ -156,7 +160,13 @@ int CMainFrame::OnCreate() {
     SetTimer(hwnd_, kPollTimerId, 1000, nullptr);
 
     taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
-    if (taskbar_created_) AllowMessageFromShell(taskbar_created_);
+    if (taskbar_created_) AllowFromBelow(taskbar_created_);
+    show_running_ = ShowRunningMessage();
+    hand_over_ = HandOverMessage();
+    autorun_changed_ = AutorunChangedMessage();
+    // A second start that is not elevated reaches an elevated orlimo too.
+    AllowFromBelow(show_running_);
+    WatchNetwork(hwnd_, kNetworkChangedMessage);
 
     m_nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
     m_nid.hWnd = hwnd_;
@@ -182,14 +192,57 @@ bool CMainFrame::NotifyWithIcon(DWORD message, int icon_id) {
 void CMainFrame::AddTrayIcon() {
     // m_nid keeps the last tooltip; show the icon that went with it. A shell
     // that does not answer yet (Explorer busy at logon) is asked again.
-    if (!NotifyWithIcon(NIM_ADD, last_icon_)) SetTimer(hwnd_, kTrayRetryTimerId, kTrayRetryMs, nullptr);
+    if (!NotifyWithIcon(NIM_ADD, last_icon_)) ArmTrayRetry();
+}
+
+void CMainFrame::ArmTrayRetry() {
+    // Armed once: a blinking icon's failing change every second must not
+    // put the retry off again and again.
+    if (tray_retry_armed_) return;
+    tray_retry_armed_ = SetTimer(hwnd_, kTrayRetryTimerId, kTrayRetryMs, nullptr) != 0;
 }
 
 void CMainFrame::RetryTrayIcon() {
     // An add that timed out may still have been made: then the icon is there
     // and takes the picture and tooltip of now.
-    if (NotifyWithIcon(NIM_MODIFY, last_icon_) || NotifyWithIcon(NIM_ADD, last_icon_))
+    if (NotifyWithIcon(NIM_MODIFY, last_icon_) || NotifyWithIcon(NIM_ADD, last_icon_)) {
         KillTimer(hwnd_, kTrayRetryTimerId);
+        tray_retry_armed_ = false;
+    }
+}
+
+void CMainFrame::ShowRunningBalloon() {
+    // A short balloon at the icon. Its own record in the size that carries
+    // balloons; m_nid stays the first size, and the icon and tooltip are
+    // left as they are.
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = NOTIFYICONDATAW_V2_SIZE;
+    nid.hWnd = hwnd_;
+    nid.uID = kTrayIconId;
+    nid.uFlags = NIF_INFO;
+    lstrcpynW(nid.szInfo, LoadStr(IDS_ALREADY_RUNNING).c_str(), ARRAYSIZE(nid.szInfo));
+    lstrcpynW(nid.szInfoTitle, LoadStr(IDS_APP_TITLE).c_str(), ARRAYSIZE(nid.szInfoTitle));
+    nid.uTimeout = 10000;
+    nid.dwInfoFlags = NIIF_INFO;
+    Shell_NotifyIconW(NIM_MODIFY, &nid);
+}
+
+bool CMainFrame::OnSessionMessage(UINT msg, WPARAM wp) {
+    if (!msg) return false;
+    if (msg == show_running_) {
+        ShowRunningBalloon();
+    } else if (msg == hand_over_) {
+        // An elevated start that changed autorun takes this one's place:
+        // the icon goes and the process ends at once, as at logoff.
+        Shell_NotifyIconW(NIM_DELETE, &m_nid);
+        TerminateProcess(GetCurrentProcess(), 0);
+    } else if (msg == autorun_changed_) {
+        // Changed by an elevated start under another account.
+        app_.autorun_flag = wp ? 1 : 0;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void CMainFrame::OnDestroy() {
@@ -199,6 +252,7 @@ void CMainFrame::OnDestroy() {
     poller_.Stop();
     KillTimer(hwnd_, kFetchDeadlineTimerId);
     KillTimer(hwnd_, kTrayRetryTimerId);
+    tray_retry_armed_ = false;
     fetcher_.Finish();
     Shell_NotifyIconW(NIM_DELETE, &m_nid);
     poller_.StopBlinking();
@@ -231,7 +285,7 @@ int CMainFrame::SetTrayIcon(int icon_id, const std::wstring& tip) {
     lstrcpynW(m_nid.szTip, tip.c_str(), ARRAYSIZE(m_nid.szTip));
     m_nid.uID = kTrayIconId;
     // No icon to change (the shell lost it or never took it): added again.
-    if (!NotifyWithIcon(NIM_MODIFY, icon_id)) SetTimer(hwnd_, kTrayRetryTimerId, kTrayRetryMs, nullptr);
+    if (!NotifyWithIcon(NIM_MODIFY, icon_id)) ArmTrayRetry();
     return 0;
 }
 
@@ -291,5 +345,7 @@ void CMainFrame::ShowUpdatePrompt() {
 }
 
 void CMainFrame::ShowOtherTimerMessage() { AppMessageBox(IDS_OTHER_TIMER); }
+
+bool CMainFrame::UserCanBeDisturbed() { return UserCanBeDisturbedNow(); }
 
 }  // namespace orlimo

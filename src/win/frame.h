@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/activation.h"
 #include "core/poller.h"
 #include "core/settings.h"
 #include "win/fetch.h"
@@ -18,6 +19,8 @@ constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 constexpr UINT kTrayIconId = 128;
 // Posted by the fetch worker when it is done; wParam is the fetch's number.
 constexpr UINT kFetchDoneMessage = WM_APP + 1;
+// Posted when the computer's network addresses have changed.
+constexpr UINT kNetworkChangedMessage = WM_APP + 2;
 // The frame's own timer for the fetch deadline (any other id than the
 // poller's two still reaches the poller, which reports it).
 constexpr UINT_PTR kFetchDeadlineTimerId = 0x4F52;
@@ -46,6 +49,7 @@ public:
     void ShowNewMessagePrompt() override;
     void ShowUpdatePrompt() override;
     void ShowOtherTimerMessage() override;
+    bool UserCanBeDisturbed() override;
 
 private:
     static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -56,6 +60,9 @@ private:
     void OnFetchDone(unsigned number);
     void AddTrayIcon();
     void RetryTrayIcon();
+    void ArmTrayRetry();
+    void ShowRunningBalloon();
+    bool OnSessionMessage(UINT msg, WPARAM wp);
     bool NotifyWithIcon(DWORD message, int icon_id);
     void PopupTrayMenu();
     void UpdateMenuItems(HMENU menu, bool recurse);
@@ -67,6 +74,10 @@ private:
     CUrlTextFetcher fetcher_;
     UINT taskbar_created_ = 0;
     int last_icon_ = kIconNormal;
+    bool tray_retry_armed_ = false;
+    // The messages of a later start of orlimo (win/instance.h).
+    UINT show_running_ = 0, hand_over_ = 0, autorun_changed_ = 0;
+    ActivationGate activation_;
 };
 
 }  // namespace orlimo

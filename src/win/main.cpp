@@ -6,11 +6,11 @@
 #include "win/framework.h"
 #include "win/system_dll.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     orlimo::SearchDllsInSystemFolderOnly();  // before anything loads a DLL
     orlimo::SetAppInstance(instance);
     orlimo::COrlimoApp& app = orlimo::TheApp();
-    if (!app.InitInstance()) return 0;
+    if (!app.InitInstance(arguments)) return 0;
     return app.Run();
 }
 

@@ -3,7 +3,7 @@
 // program imports or loads by name in the program's own folder first: a
 // downloads folder, say, where a web page may have dropped one. So the
 // program and the installer's custom actions import KnownDLLs only, and
-// load every other DLL they need (WinINet, msi.dll) with these.
+// load every other DLL they need (WinINet, iphlpapi, msi.dll) with these.
 // Header only: the program and the custom-action DLL share it.
 #pragma once
 #include <windows.h>

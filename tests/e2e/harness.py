@@ -967,13 +967,13 @@ class Environment:
 
     # -- the program ----------------------------------------------------------
 
-    def launch(self, folder=None, wait_tray=True, timeout=30):
-        """Starts orlimo.exe from folder (its current folder) and, unless
-        told not to, waits for its tray icon."""
+    def launch(self, folder=None, wait_tray=True, timeout=30, args=()):
+        """Starts orlimo.exe from folder (its current folder), with args on
+        its command line, and, unless told not to, waits for its tray icon."""
         folder = Path(folder or self.launch_folder())
         for attempt in range(NEVER_STARTED_RETRIES + 1):
             offset = self.orlimo_log.stat().st_size if self.orlimo_log.exists() else 0
-            proc = self.prefix.spawn(folder / "orlimo.exe", cwd=folder, log=self.orlimo_log,
+            proc = self.prefix.spawn(folder / "orlimo.exe", *args, cwd=folder, log=self.orlimo_log,
                                      winedebug=WINE_START_DEBUG)
             prog = Orlimo(self, proc, folder)
             self.running.append(prog)
@@ -1241,9 +1241,9 @@ class GroupTestCase(unittest.TestCase):
             if rc != 0:
                 self.fail("the program could not be brought to a known state: " + line)
 
-    def launch(self, folder=None, wait_tray=True, timeout=30):
+    def launch(self, folder=None, wait_tray=True, timeout=30, args=()):
         """Starts the program for this test; it is ended when the test ends."""
         env = self.env
         before = list(env.running)
         self.addCleanup(lambda: [env.stop_program(p) for p in list(env.running) if p not in before])
-        return env.launch(folder, wait_tray=wait_tray, timeout=timeout)
+        return env.launch(folder, wait_tray=wait_tray, timeout=timeout, args=args)

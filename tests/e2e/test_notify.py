@@ -1,6 +1,7 @@
 """Notifications of the real orlimo.exe: the poll query that reaches the
 portal, the blinking icon and the new-message prompt, the network-failure
-state and the update prompt.
+state and the update prompt, prompts held back over a full-screen window,
+and polls after a wake and a network change.
 
 The program polls every second here (interval_time 0). An "update" reply is
 the portal's idle answer in most steps: after the first update prompt it
@@ -9,6 +10,7 @@ changes nothing, so the blinking is left to what the test does.
 
 import hashlib
 import subprocess
+import threading
 import time
 import unittest
 
@@ -250,7 +252,8 @@ class ResponsiveTest(GroupTestCase):
 class TaskbarRestartTest(GroupTestCase):
     """A restarted taskbar has forgotten every icon and broadcasts
     "TaskbarCreated": the program's icon comes back as it was, the normal
-    one and the failure one with their tooltips.
+    one and the failure one with their tooltips. An icon lost without the
+    broadcast comes back by itself, blinking or not.
 
     Pictures are compared only as freshly shown and left alone: Wine blends
     a changed icon over the one before it, so a picture taken after a change
@@ -286,6 +289,98 @@ class TaskbarRestartTest(GroupTestCase):
         self.assertNotEqual(failure, normal, "the failure picture came back as the normal one")
         self.assertEqual(self.restart_taskbar(TIP_NET_FAULT), failure)
         self.assertIsNone(self.prog.crashed())
+
+    def test_lost_icon_comes_back_while_it_blinks(self):
+        env = self.env
+        # One "has" among the "update" replies, which change nothing now:
+        # the icon blinks from here on.
+        env.portal.queue("has")
+        self.assertTrue(env.wait_tip(TIP_NEW_MESSAGE, 15))
+        env.driver.call("tray-forget")
+        self.assertTrue(env.wait_no_tray(5), "the icon was not removed from outside")
+        # No broadcast this time: the blink ticks find the icon gone, and
+        # the retry brings it back although they go on every second.
+        self.assertTrue(env.wait_tip(TIP_NEW_MESSAGE, 8), "the icon did not come back while blinking")
+        self.assertEqual(len(env.tray_icons()), 1)
+        self.assertIsNone(self.prog.crashed())
+
+
+WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, PBT_APMRESUMEAUTOMATIC = 0x218, 0x7, 0x12
+NETWORK_CHANGED = 0x8002  # the frame's own report of an address change (WM_APP + 2)
+
+
+class AttentionTest(GroupTestCase):
+    """No prompt over a window that covers the whole screen (a slide show,
+    a full-screen call), the waiting prompts once it has gone; a poll within
+    seconds of a wake, and of a network change after a failure."""
+
+    @classmethod
+    def setUpGroup(cls):
+        env = cls.env
+        env.portal.set_default("text", body="0\r\n")
+        cls.folder = env.launch_folder(config=env.config(interval_time=0))
+        cls.prog = env.launch(cls.folder)
+
+    def polls(self):
+        return len(self.env.portal.requests(NOTIFY))
+
+    def prompts(self):
+        return [w["title"] for w in self.env.driver.call("windows")
+                if w["class"] == "#32770" and w["pid"] == self.prog.pid]
+
+    def test_1_prompts_wait_behind_a_full_screen_window_and_come_once_it_goes(self):
+        env = self.env
+        thread = threading.Thread(target=env.driver.try_call, args=("cover-screen", 120000), kwargs={"timeout": 150})
+        thread.start()
+        self.addCleanup(thread.join, 150)
+        self.addCleanup(env.driver.try_call, "close-cover")
+        in_front = lambda: (env.driver.call("foreground") or {}).get("class") == "OrlimoTestCover"
+        self.assertTrue(wait_until(in_front, 15), "the covering window did not take the foreground")
+        for kind in ("update", "has"):
+            env.portal.set_default(kind)
+            seen = self.polls()
+            self.assertTrue(wait_until(lambda: self.polls() >= seen + 3, 20))
+        # The icon blinks and says so; no prompt over the presentation.
+        self.assertEqual(env.tray_tips(), [TIP_NEW_MESSAGE])
+        self.assertEqual(self.prompts(), [])
+        env.screenshot("covered")
+        env.driver.call("close-cover")
+        thread.join(30)
+        self.assertTrue(wait_until(lambda: len(self.prompts()) == 2, 8), "no prompts after the window went")
+        env.screenshot("after-cover")
+        time.sleep(3)  # "has" goes on coming: still one of each
+        self.assertEqual(sorted(self.prompts()), sorted([MESSAGE_PROMPT, UPDATE_PROMPT]))
+        env.portal.set_default("text", body="0\r\n")
+        for title in (MESSAGE_PROMPT, UPDATE_PROMPT):
+            env.driver.call("click", title, 2)
+            self.assertTrue(env.wait_no_dialog(title, 10))
+
+    def test_2_a_wake_brings_a_poll_within_seconds(self):
+        env = self.env
+        self.assertIsNotNone(env.exit(self.prog))
+        env.write_user_config(env.config(interval_time=60))
+        type(self).prog = env.launch(self.folder)
+        for wake in (PBT_APMRESUMEAUTOMATIC, PBT_APMRESUMESUSPEND):
+            seen = self.polls()
+            time.sleep(2)
+            self.assertEqual(self.polls(), seen, "a poll before the wake")
+            env.driver.call("post", WM_POWERBROADCAST, wake, 0)
+            self.assertTrue(wait_until(lambda: self.polls() > seen, 10), "no poll after the wake %#x" % wake)
+            time.sleep(3)
+            self.assertEqual(self.polls(), seen + 1, "more than one poll for one wake")
+
+    def test_3_the_network_coming_back_polls_a_failed_state_again(self):
+        env = self.env
+        env.portal.set_default("socket")
+        seen = self.polls()
+        env.driver.call("post", WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0)
+        self.assertTrue(env.wait_tip(TIP_NET_FAULT, 15))
+        env.portal.set_default("text", body="0\r\n")
+        for _ in range(2):  # the second finds nothing failed: no poll
+            env.driver.call("post", NETWORK_CHANGED, 0, 0)
+            time.sleep(4)
+        self.assertEqual(self.polls(), seen + 2)
+        self.assertEqual(env.tray_tips(), [TIP_NORMAL])
 
 
 def restart_portal(portal, port):

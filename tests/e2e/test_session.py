@@ -1,5 +1,6 @@
 """The real orlimo.exe in a real session: a second start in the same
-session, a shell that does not take the icon yet at logon, the end of the
+session (elevated or not, and the elevated start that changes autorun), a
+shell that does not take the icon yet at logon, the end of the
 session (logoff, or an installer's Restart Manager), a settings file saved
 by an editor, an administrator's later change of the shared settings
 reaching the users' copies within the limits, and Group Policy.
@@ -10,7 +11,7 @@ import time
 import unittest
 
 import harness
-from harness import GroupTestCase, INSTALL_DIR, TIP_NORMAL, wait_until
+from harness import GroupTestCase, INSTALL_DIR, RUN_KEY, RUN_VALUE_DATA, TIP_NORMAL, wait_until
 
 NOTIFY = "/velsa/home/notifyMsg.jsp"
 CONFIG_DLG = "参数配置"
@@ -22,7 +23,9 @@ EARLIER_SHARED = INSTALL_DIR + r"\config.properties.previous"
 LOG_FILE = r"c:\users\%s\AppData\Roaming\orlimo\orlimo.log"
 MACHINE_POLICY = r"HKLM\Software\Policies\orlimo"
 USER_POLICY = r"HKCU\Software\Policies\orlimo"
-ID_AUTORUN, ID_FAV1 = 32776, 32781
+ALREADY_RUNNING = "orlimo 已在运行,请使用通知区域中的图标。"
+NEEDS_ADMIN = "更改自动运行需要管理员权限。是否以管理员身份重新启动 orlimo 并完成更改?"
+ID_AUTORUN, ID_FAV1, IDYES = 32776, 32781, 6
 
 
 class SessionChecks(GroupTestCase):
@@ -76,15 +79,35 @@ class SessionChecks(GroupTestCase):
 
 
 class SecondStartTest(SessionChecks):
-    """One orlimo per session: a second start ends before it touches
-    anything."""
+    """One orlimo per session: a second start touches nothing and the
+    running one shows a balloon; a start made elevated to change autorun
+    takes its place. Wine gives every process an administrator's full
+    token; the driver starts "not elevated" ones with its limited twin."""
 
     @classmethod
     def setUpGroup(cls):
         env = cls.env
         cls.prog = env.launch(env.launch_folder(config=env.config(user_id=3, interval_time=0)))
 
-    def test_second_start_ends_quietly_and_touches_nothing(self):
+    def balloons(self):
+        return [i["balloon"] for i in self.env.tray_icons()]
+
+    def running_pid(self, not_pid=None):
+        """The pid of the one main window there is, once it is not not_pid."""
+        def one():
+            frames = self.env.driver.try_call("frame")[1] or []
+            return len(frames) == 1 and frames[0]["pid"] != not_pid and frames[0]["pid"]
+        pid = wait_until(one, 20)
+        self.assertTrue(pid, "not one new orlimo")
+        self.assertTrue(self.env.wait_tip(TIP_NORMAL, 15))
+        return pid
+
+    def autorun_checked(self):
+        dump = self.env.open_tray_menu()
+        self.env.close_menus()
+        return [i for i in dump["menus"][-1]["items"] if i.get("id") == ID_AUTORUN][0]["checked"]
+
+    def test_1_second_start_shows_the_running_one_and_touches_nothing(self):
         env = self.env
         link = env.prefix.host_path(self.desktop_link())
         self.assertTrue(link.exists())
@@ -93,11 +116,55 @@ class SecondStartTest(SessionChecks):
         second = env.launch(env.launch_folder("other", config=env.config(user_id=99, interval_time=0)),
                             wait_tray=False)
         self.assertEqual(second.wait_exit(20), 0)
-        self.assertEqual(len(env.driver.call("frame")), 1)
+        self.assertTrue(wait_until(lambda: self.balloons() == [ALREADY_RUNNING], 10), self.balloons())
+        self.assertEqual(self.running_pid(), self.prog.pid)
         self.assertEqual(env.tray_tips(), [TIP_NORMAL])
         self.assertFalse(link.exists(), "the second start wrote a shortcut")
         self.assertEqual(set(self.polls(env.portal, 3)), {"usr_id=3&ver=1"})
-        self.assertTrue(self.prog.alive())
+
+    def test_2_a_start_that_is_not_elevated_reaches_the_elevated_one(self):
+        env = self.env
+        self.assertTrue(wait_until(lambda: self.balloons() == [""], 30), "the balloon stayed")
+        started = env.driver.call("start-limited", r"c:\other\orlimo.exe")
+        self.assertFalse(started["elevated"])
+        self.assertEqual(env.driver.call("wait-exit", started["pid"], 20000)["exit_code"], 0)
+        self.assertTrue(wait_until(lambda: self.balloons() == [ALREADY_RUNNING], 10), self.balloons())
+        self.assertEqual(self.running_pid(), self.prog.pid)
+
+    def test_3_autorun_refused_offers_the_elevated_start_that_takes_over(self):
+        env = self.env
+        self.assertIsNotNone(env.exit(self.prog))
+        user = env.driver.call("start-limited", INSTALL_DIR + r"\orlimo.exe")
+        self.assertEqual(self.running_pid(), user["pid"])
+        # Without the Run key writing the value is refused (Wine's registry
+        # refuses a limited token nothing); the key comes back with the
+        # administrator's consent at the UAC prompt.
+        view = "/reg:32" if harness.ARCH == "i686" else "/reg:64"
+        self.assertEqual(env.prefix.wine("reg", "delete", RUN_KEY, "/f", view)[0], 0)
+        env.driver.call("post-command", ID_AUTORUN)  # off: nothing to remove
+        self.assertFalse(self.autorun_checked())
+        env.driver.call("post-command", ID_AUTORUN)  # on: refused
+        self.assertTrue(env.wait_dialog("orlimo", 10))
+        box = env.driver.call("dialog", "orlimo")["controls"]
+        self.assertEqual([c["text"] for c in box if c["class"].lower() == "static" and c["text"]], [NEEDS_ADMIN])
+        self.assertEqual({c["id"] for c in box if c["class"].lower() == "button"}, {IDYES, 7})
+        self.assertEqual(env.prefix.wine("reg", "add", RUN_KEY, "/f", view)[0], 0)
+        env.driver.call("click", "orlimo", IDYES)
+        self.assertEqual(env.driver.call("wait-exit", user["pid"], 20000)["exit_code"], 0)
+        self.running_pid(not_pid=user["pid"])
+        self.assertEqual(env.driver.reg_get(RUN_KEY, "orlimo")["text"], RUN_VALUE_DATA)
+        self.assertTrue(self.autorun_checked())
+        self.assertEqual(set(self.polls(env.portal, 3)), {"usr_id=3&ver=1"})
+
+    def test_4_an_elevated_start_turning_autorun_off_takes_over(self):
+        env = self.env
+        before = self.running_pid()
+        prog = self.launch(env.prefix.host_path(INSTALL_DIR), wait_tray=False, args=["/autorun=off"])
+        self.assertEqual(env.driver.call("wait-exit", before, 20000)["exit_code"], 0)
+        self.running_pid(not_pid=before)
+        self.assertIsNone(env.driver.reg_get(RUN_KEY, "orlimo"))
+        self.assertFalse(self.autorun_checked())
+        self.assertTrue(prog.alive())
 
 
 class BusyShellTest(SessionChecks):

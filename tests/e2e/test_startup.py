@@ -239,6 +239,19 @@ class FirstStartTest(StartupChecks):
     def test_double_click_opens_the_login_page(self):
         self.assert_login_page(login_address("127.0.0.1", self.env.portal.port))
 
+    def test_a_double_click_reported_twice_opens_the_page_once(self):
+        # A shell that reports each click of a double click: two activations
+        # within the double-click time open one page; a later one, another.
+        env = self.env
+        address = login_address("127.0.0.1", env.portal.port)
+        env.clear_browser()
+        env.driver.call("post-tray", harness.WM_LBUTTONDBLCLK, harness.WM_LBUTTONDBLCLK)
+        env.wait_browser(1, timeout=15)
+        time.sleep(1.0)
+        self.assertEqual(env.browser_addresses(), [address])
+        env.driver.call("post-tray", harness.WM_LBUTTONDBLCLK)
+        self.assertEqual(env.wait_browser(2, timeout=15), [address, address])
+
     def test_still_running_without_crash_report(self):
         self.assertTrue(self.prog.alive())
         self.assertIsNone(self.prog.crashed())

@@ -8,7 +8,7 @@ where a planted one would run. Reads each file's import and delay-import
 tables (PE32 and PE32+), prints one line per DLL that is not a KnownDLL
 and per file that cannot be read, and exits 1 when there is any. (What a
 file loads at run time is no import: the program and the custom actions
-load WinINet and msi.dll from the system folder only, src/win/system_dll.h.
+load WinINet, iphlpapi and msi.dll from the system folder only, src/win/system_dll.h.
 mingw-w64's delay-load libraries, which leave the delay-import table
 empty, are not used.)"""
 

@@ -57,5 +57,20 @@ TEST(EnforceAutorun, TheValueSaysWhatThePolicySaysWhereItCan) {
     }
 }
 
+TEST(ParseAutorunRequest, OnlyTheTwoArgumentsAskForAChange) {
+    const struct {
+        const char* arguments;
+        AutorunRequest request;
+    } cases[] = {
+        {"/autorun=on", AutorunRequest::On},
+        {"  /autorun=off\t", AutorunRequest::Off},
+        {"", AutorunRequest::None},
+        {"/autorun", AutorunRequest::None},
+        {"/autorun=ON", AutorunRequest::None},
+        {"/autorun=on x", AutorunRequest::None},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseAutorunRequest(c.arguments), c.request) << c.arguments;
+}
+
 }  // namespace
 }  // namespace orlimo

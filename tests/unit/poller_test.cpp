@@ -52,8 +52,10 @@ public:
         if (on_update_prompt) on_update_prompt();
     }
     void ShowOtherTimerMessage() override { events.push_back("other timer"); }
+    bool UserCanBeDisturbed() override { return can_disturb; }
 
     bool start_ok = true;
+    bool can_disturb = true;
     std::deque<std::optional<std::string>> replies;
     std::vector<std::string> urls;
     Events events;
@@ -369,6 +371,94 @@ TEST(PollerReentry, UpdatePromptShownOnceEvenWhenNested) {
     Tick(p, host);
     EXPECT_EQ(host.events, (Events{"update prompt", "icon 134 NetFault"}));
     EXPECT_EQ(FlagsOf(p), (Flags{0, 0, 1, 1}));
+}
+
+// ---- the user's attention ----
+
+// Ticks p `ticks` times, calling at(t) before tick t; the ticks that polled.
+std::vector<int> PolledTicks(Poller& p, FakeHost& host, int ticks, const std::function<void(int)>& at) {
+    std::vector<int> polled;
+    for (int t = 1; t <= ticks; ++t) {
+        at(t);
+        const size_t before = host.urls.size();
+        Tick(p, host);
+        if (host.urls.size() != before) polled.push_back(t);
+    }
+    return polled;
+}
+
+TEST(PollerAttention, PromptsWaitWhileTheUserCannotBeDisturbedAndComeOnce) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 0;
+    Poller p(host, s);
+    host.replies = {std::string("x update"), std::string("xhas"), std::string("xhas")};
+    auto run = [&](int ticks, bool free) {
+        host.can_disturb = free;  // then "update": the idle answer, nothing new
+        PolledTicks(p, host, ticks, [&](int) { if (host.replies.empty()) host.replies.push_back(std::string("x update")); });
+    };
+    run(6, false);
+    EXPECT_EQ(host.events, (Events{"start"}));  // blinking as ever, no prompt
+    EXPECT_EQ(FlagsOf(p), (Flags{1, 1, 0, 1}));
+    run(1, true);  // free for one tick only: not yet
+    run(1, false);
+    EXPECT_EQ(host.events, (Events{"start"}));
+    run(kUndisturbedTicks, true);
+    EXPECT_EQ(host.events, (Events{"start", "message prompt"}));
+    run(kUndisturbedTicks + 10, true);
+    EXPECT_EQ(host.events, (Events{"start", "message prompt", "update prompt"}));
+    EXPECT_FALSE(p.PromptWaiting());
+}
+
+TEST(PollerAttention, NoMessagesLeftNoPromptLeft) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 0;
+    Poller p(host, s);
+    host.can_disturb = false;
+    host.replies = {std::string("xhas"), std::string("no socket.")};
+    PolledTicks(p, host, 2, [](int) {});
+    EXPECT_TRUE(p.PromptWaiting());  // a failure: the messages may still wait
+    PolledTicks(p, host, 1, [&](int) { host.replies.push_back(std::string("ok")); });
+    EXPECT_FALSE(p.PromptWaiting());  // a plain reply: they do not
+    host.can_disturb = true;
+    PolledTicks(p, host, 5, [](int) {});
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "message prompt"), 0);
+}
+
+TEST(PollerWake, PollsSoonAfterAWakeAndTheIntervalCountsFromIt) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 60;
+    Poller p(host, s);
+    // Windows reports a wake twice; a report's own tick counts.
+    const std::vector<int> polled = PolledTicks(p, host, 7310, [&](int t) { if (t == 100 || t == 101) p.OnWake(); });
+    const int wake_poll = 101 + kWakePollDelayTicks - 1;
+    EXPECT_EQ(polled, (std::vector<int>{wake_poll, wake_poll + 3600, wake_poll + 7200}));
+}
+
+// The ticks that polled with interval_time 60, a wake before tick 1 (a
+// first poll, which gets the reply) and network changes before `changes`.
+std::vector<int> NetworkPolls(const std::string& reply, const std::vector<int>& changes, int ticks) {
+    FakeHost host;
+    Settings s;
+    s.interval_time = 60;
+    Poller p(host, s);
+    p.OnWake();
+    return PolledTicks(p, host, ticks, [&](int t) {
+        if (std::find(changes.begin(), changes.end(), t) != changes.end()) p.OnNetworkChanged();
+        host.replies.push_back(reply);
+    });
+}
+
+TEST(PollerNetwork, AFailedStateIsPolledAgainAtMostOnceAMinute) {
+    const int w = kWakePollDelayTicks, n = kNetworkSettleTicks - 1;
+    EXPECT_EQ(NetworkPolls("ok", {20, 40}, 200), (std::vector<int>{w}));  // nothing failed
+    // A burst of changes: one poll once they have settled.
+    EXPECT_EQ(NetworkPolls("no socket.", {20, 21}, 70), (std::vector<int>{w, 21 + n}));
+    // A change within the minute after such a poll waits for the minute.
+    EXPECT_EQ(NetworkPolls("no socket.", {20, 40, 200}, 250),
+              (std::vector<int>{w, 20 + n, 20 + n + kNetworkPollMinTicks, 200 + n}));
 }
 
 // ---- reply text ----

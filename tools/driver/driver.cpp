@@ -13,10 +13,12 @@
 //   wait-frame MS             wait until a main window exists
 //   windows [--all]           top-level windows (visible ones unless --all)
 //   tray-icons                tray icon windows, screen rectangles, tooltips
+//                             and the text of a balloon shown at each
 //   tooltips                  every tool of every tooltip window
 //   wait-tray MS [TEXT]       wait for a tray icon (whose tooltip is TEXT)
 //   wait-no-tray MS           wait until no tray icon is left
-//   post-tray MOUSEMSG        post the tray callback (WM_USER+1, icon 128)
+//   post-tray MOUSEMSG...     post the tray callback (WM_USER+1, icon 128),
+//                             once for each mouse message, all at once
 //   post-command ID           post WM_COMMAND ID to the main window
 //   post MSG WPARAM LPARAM    post any message to the main window
 //   send MSG WPARAM LPARAM    send it (5 s time-out) and print the result
@@ -53,6 +55,16 @@
 //                             in front of the real one that refuses every
 //                             icon, as an Explorer that is not ready yet at
 //                             logon; prints when it is gone
+//   cover-screen MS           for MS (or until close-cover), a borderless
+//                             topmost window covering the primary screen
+//                             that takes the foreground, as a slide show
+//                             or a full-screen call; prints when it is gone
+//   close-cover               close cover-screen's window
+//   foreground                the foreground window (null when none)
+//   start-limited PATH [ARGS] start PATH (current folder its own) with this
+//                             session's limited token, the one a user under
+//                             UAC runs programs with; prints its pid and
+//                             whether that token is elevated
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -275,9 +287,14 @@ std::vector<HWND> TrayIcons() {
   return icons;
 }
 
-std::wstring TipFor(HWND icon, const std::vector<Tool>& tools) {
+bool IsBalloon(HWND tooltip) { return (GetWindowLongW(tooltip, GWL_STYLE) & TTS_BALLOON) != 0; }
+
+// The icon's tooltip, or with balloon the text of the balloon it shows.
+std::wstring TipFor(HWND icon, const std::vector<Tool>& tools, bool balloon = false) {
   for (const Tool& t : tools)
-    if (t.hwnd == icon || t.owner == icon) return t.text;
+    if ((t.hwnd == icon || t.owner == icon) && IsBalloon(t.tooltip) == balloon &&
+        (!balloon || IsWindowVisible(t.tooltip)))
+      return t.text;
   return std::wstring();
 }
 
@@ -290,7 +307,7 @@ std::string TrayJson(const std::vector<HWND>& icons, const std::vector<Tool>& to
     parts.push_back("{\"hwnd\":" + H(h) + ",\"pid\":" + Num(PidOf(h)) + ",\"class\":" + Quote(ClassOf(h)) +
                     ",\"tray\":" + H(parent == GetDesktopWindow() ? nullptr : parent) +
                     ",\"visible\":" + Bool(IsWindowVisible(h) != FALSE) + ",\"rect\":" + Rect(r) +
-                    ",\"tip\":" + Quote(TipFor(h, tools)) + "}");
+                    ",\"tip\":" + Quote(TipFor(h, tools)) + ",\"balloon\":" + Quote(TipFor(h, tools, true)) + "}");
   }
   return Join(parts);
 }
@@ -528,6 +545,51 @@ LRESULT CALLBACK RefusingShellProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   return DefWindowProcW(h, m, w, l);
 }
 
+const wchar_t kCoverClass[] = L"OrlimoTestCover";
+
+LRESULT CALLBACK CoverProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_DESTROY) PostQuitMessage(0);
+  if (m == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(h, &ps);
+    FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH)));
+    EndPaint(h, &ps);
+    return 0;
+  }
+  return DefWindowProcW(h, m, w, l);
+}
+
+// A program started with the linked token of this one's: where this one is
+// elevated (Wine gives every process an administrator's full token), the
+// limited token of the same user.
+int StartLimited(const wchar_t* path, const wchar_t* args) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return Fail(3, "OpenProcessToken failed");
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size = 0;
+  const BOOL got = GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
+  CloseHandle(token);
+  if (!got || !linked.LinkedToken) return Fail(3, "no linked token");
+  std::wstring folder = path;
+  size_t slash = folder.find_last_of(L"\\/");
+  folder = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+  std::wstring line = L"\"" + std::wstring(path) + L"\"";
+  if (args) line += L" " + std::wstring(args);
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessAsUserW(linked.LinkedToken, nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.empty() ? nullptr : folder.c_str(), &si, &pi))
+    return Fail(3, "CreateProcessAsUser failed");
+  TOKEN_ELEVATION elevation = {};
+  GetTokenInformation(linked.LinkedToken, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(linked.LinkedToken);
+  Print("{\"pid\":" + Num(pi.dwProcessId) + ",\"elevated\":" + Bool(elevation.TokenIsElevated != 0) + "}");
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return 0;
+}
+
 int PostToFrame(UINT msg, WPARAM w, LPARAM l) {
   HWND f = Frame();
   if (!f) return Fail(1, "no OrlimoMainFrame window");
@@ -604,8 +666,20 @@ int Run(int argc, wchar_t** argv) {
     return ok ? 0 : 1;
   }
   if (cmd == L"post-tray") {
-    if (!ParseNum(arg(2), &a)) return Usage();
-    return PostToFrame(kTrayCallback, kTrayIconId, static_cast<LPARAM>(a));
+    // Parsed first, then posted together, so they arrive as close together
+    // as the shell's own messages would.
+    std::vector<long long> mouse;
+    for (int i = 2; i < argc; ++i) {
+      if (!ParseNum(arg(i), &a)) return Usage();
+      mouse.push_back(a);
+    }
+    if (mouse.empty()) return Usage();
+    HWND f = Frame();
+    if (!f) return Fail(1, "no OrlimoMainFrame window");
+    for (long long m : mouse)
+      if (!PostMessageW(f, kTrayCallback, kTrayIconId, static_cast<LPARAM>(m))) return Fail(3, "PostMessage failed");
+    Print("{\"posted\":" + Num(static_cast<long long>(mouse.size())) + ",\"hwnd\":" + H(f) + "}");
+    return 0;
   }
   if (cmd == L"post-command") {
     if (!ParseNum(arg(2), &a)) return Usage();
@@ -866,6 +940,44 @@ int Run(int argc, wchar_t** argv) {
     DestroyWindow(shell);
     Print("{\"gone\":true}");
     return 0;
+  }
+  if (cmd == L"cover-screen") {
+    if (!ParseNum(arg(2), &a)) return Usage();
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = CoverProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kCoverClass;
+    if (!RegisterClassW(&wc)) return Fail(3, "RegisterClass failed");
+    HWND cover = CreateWindowExW(WS_EX_TOPMOST, kCoverClass, L"cover", WS_POPUP | WS_VISIBLE, 0, 0,
+                                 GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                                 wc.hInstance, nullptr);
+    if (!cover) return Fail(3, "CreateWindow failed");
+    SetForegroundWindow(cover);
+    SetTimer(cover, 1, static_cast<UINT>(a), nullptr);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (msg.message == WM_TIMER && msg.hwnd == cover) DestroyWindow(cover);
+      else DispatchMessageW(&msg);
+    }
+    Print("{\"gone\":true}");
+    return 0;
+  }
+  if (cmd == L"close-cover") {
+    HWND cover = FindWindowW(kCoverClass, nullptr);
+    if (!cover) return Fail(1, "no cover window");
+    PostMessageW(cover, WM_CLOSE, 0, 0);
+    Print("{\"closed\":" + H(cover) + "}");
+    return 0;
+  }
+  if (cmd == L"foreground") {
+    HWND f = GetForegroundWindow();
+    Print(f ? WindowJson(f) : std::string("null"));
+    return 0;
+  }
+  if (cmd == L"start-limited") {
+    if (!arg(2)) return Usage();
+    return StartLimited(arg(2), arg(3));
   }
   if (cmd == L"shell-open") {
     if (!arg(2)) return Usage();
