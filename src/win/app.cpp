@@ -56,26 +56,23 @@ struct MachineRunValue : RunValuePort {
 
 BOOL COrlimoApp::InitInstance(const wchar_t* arguments) {
     // A start that the running orlimo made elevated to change autorun (its
-    // user said yes to "更改自动运行需要管理员权限..."): the change first; it
-    // takes the running one's place only once the change is made.
+    // user said yes to "更改自动运行需要管理员权限..."): it makes the change,
+    // tells the running one, and ends.
     const AutorunRequest request = ParseAutorunRequest(WideToUtf8(arguments ? arguments : L""));
-    int32_t changed_flag = 1;
     if (request != AutorunRequest::None) {
         MachineRunValue run_value;
-        const AutorunToggle result = SetAutorun(request == AutorunRequest::On, run_value);
-        if (result.refused) {
+        if (SetAutorun(request == AutorunRequest::On, run_value).refused) {
             AppMessageBox(IDS_AUTORUN_FAILED, MB_OK | MB_ICONEXCLAMATION);
             return FALSE;
         }
-        changed_flag = result.autorun_flag;
     }
     // One orlimo per session: a second start (from the applications menu, a
     // restored session, a hand-installed program whose Run value sits beside
     // the package's) shows the user the running one and ends before it
     // touches anything.
-    if (!ClaimSession(request != AutorunRequest::None, changed_flag)) return FALSE;
+    if (!ClaimSession(request != AutorunRequest::None)) return FALSE;
     RegisterForRestart();
-    autorun_flag = changed_flag;
+    autorun_flag = 1;
     InstallSelf();
     std::string path = ResolveSettingsPath();
     std::string bytes;
@@ -151,15 +148,20 @@ std::string COrlimoApp::SaveOwnSettings(const std::string& path, const DialogVal
     return SaveSettings(path, saved.bytes);
 }
 
+void COrlimoApp::ReadAutorunState() {
+    MachineRunValue run_value;
+    autorun_flag = run_value.Present() ? 1 : 0;
+}
+
 void COrlimoApp::OnAutoRun() {
     MachineRunValue run_value;
     const bool want = autorun_flag != 1;
     const AutorunToggle result = ToggleAutorun(autorun_flag, run_value);
     autorun_flag = result.autorun_flag;
     if (!result.refused) return;
-    // A standard user may not write HKLM: offered to start orlimo elevated,
-    // which makes the change and takes this one's place. Refused although
-    // elevated, there is nothing to offer.
+    // A standard user may not write HKLM: offered to start orlimo elevated
+    // for the change alone (it ends once it is made, and this one reads the
+    // Run value again). Refused although elevated, there is nothing to offer.
     if (ProcessElevated()) {
         AppMessageBox(IDS_AUTORUN_FAILED, MB_OK | MB_ICONEXCLAMATION);
         return;

@@ -35,6 +35,8 @@ public:
     // Group Policy changed (WM_SETTINGCHANGE "Policy"): read again, and the
     // values in force follow.
     void OnPolicyChange();
+    // Another start changed autorun: the mark follows the Run value.
+    void ReadAutorunState();
     // The settings dialog's Save: the user's own values in their file, the
     // values in force under the policies. The file written, empty when none.
     std::string SaveOwnSettings(const std::string& path, const DialogValues& dialog, unsigned locked);

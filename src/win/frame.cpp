@@ -162,10 +162,10 @@ int CMainFrame::OnCreate() {
     taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
     if (taskbar_created_) AllowFromBelow(taskbar_created_);
     show_running_ = ShowRunningMessage();
-    hand_over_ = HandOverMessage();
     autorun_changed_ = AutorunChangedMessage();
     // A second start that is not elevated reaches an elevated orlimo too.
     AllowFromBelow(show_running_);
+    AllowFromBelow(autorun_changed_);
     WatchNetwork(hwnd_, kNetworkChangedMessage);
 
     m_nid.cbSize = NOTIFYICONDATAW_V1_SIZE;
@@ -231,14 +231,10 @@ bool CMainFrame::OnSessionMessage(UINT msg, WPARAM wp) {
     if (!msg) return false;
     if (msg == show_running_) {
         ShowRunningBalloon();
-    } else if (msg == hand_over_) {
-        // An elevated start that changed autorun takes this one's place:
-        // the icon goes and the process ends at once, as at logoff.
-        Shell_NotifyIconW(NIM_DELETE, &m_nid);
-        TerminateProcess(GetCurrentProcess(), 0);
     } else if (msg == autorun_changed_) {
-        // Changed by an elevated start under another account.
-        app_.autorun_flag = wp ? 1 : 0;
+        // Changed by the elevated start this one offered; the mark shows
+        // what the registry holds now (whoever sent the message).
+        app_.ReadAutorunState();
     } else {
         return false;
     }

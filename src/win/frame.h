@@ -76,7 +76,7 @@ private:
     int last_icon_ = kIconNormal;
     bool tray_retry_armed_ = false;
     // The messages of a later start of orlimo (win/instance.h).
-    UINT show_running_ = 0, hand_over_ = 0, autorun_changed_ = 0;
+    UINT show_running_ = 0, autorun_changed_ = 0;
     ActivationGate activation_;
 };
 

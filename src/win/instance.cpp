@@ -9,9 +9,8 @@ namespace orlimo {
 namespace {
 
 // How long a later start looks for the running orlimo's window (it may be
-// starting itself) and waits for it to end when taking over.
+// starting itself).
 constexpr DWORD kFindFrameMs = 5000;
-constexpr DWORD kHandOverMs = 10000;
 
 HWND FindRunningFrame() {
     const DWORD start = GetTickCount();
@@ -22,34 +21,9 @@ HWND FindRunningFrame() {
     }
 }
 
-// The user that a process runs as, compared with this one's: an elevated
-// start may run under an administrator's account (the user typed another
-// account's password at the UAC prompt), whose settings are not the user's.
-bool SameUserAs(DWORD pid) {
-    bool same = false;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    HANDLE theirs = nullptr, ours = nullptr;
-    if (process && OpenProcessToken(process, TOKEN_QUERY, &theirs) &&
-        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &ours)) {
-        union {
-            TOKEN_USER user;
-            BYTE bytes[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-        } a, b;
-        DWORD size = 0;
-        same = GetTokenInformation(theirs, TokenUser, &a, sizeof a, &size) &&
-               GetTokenInformation(ours, TokenUser, &b, sizeof b, &size) &&
-               EqualSid(a.user.User.Sid, b.user.User.Sid);
-    }
-    if (theirs) CloseHandle(theirs);
-    if (ours) CloseHandle(ours);
-    if (process) CloseHandle(process);
-    return same;
-}
-
 }  // namespace
 
 UINT ShowRunningMessage() { return RegisterWindowMessageW(L"orlimo.notifier.show"); }
-UINT HandOverMessage() { return RegisterWindowMessageW(L"orlimo.notifier.handover"); }
 UINT AutorunChangedMessage() { return RegisterWindowMessageW(L"orlimo.notifier.autorun"); }
 
 void AllowFromBelow(UINT message) {
@@ -59,46 +33,24 @@ void AllowFromBelow(UINT message) {
     if (filter && message) filter(message, 1 /* MSGFLT_ADD */);
 }
 
-bool ClaimSession(bool autorun_request, int32_t autorun_flag) {
+bool ClaimSession(bool autorun_request) {
     // The name lives in the session's own namespace, so each Remote Desktop
     // or fast-user-switching session has its own orlimo. The handle is held
-    // until the process ends: the name stays taken while this one runs,
-    // also once a predecessor that made it has ended.
+    // until the process ends.
     HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\orlimo.notifier");
     const DWORD error = GetLastError();
-    if (mutex && error != ERROR_ALREADY_EXISTS) return true;
-    // Refused: an elevated orlimo of this session holds it. Any other
-    // failure to make it: behave as the only one.
-    if (!mutex && error != ERROR_ACCESS_DENIED) return true;
-
-    HWND running = FindRunningFrame();
-    if (!running) {
-        if (mutex) CloseHandle(mutex);
-        return false;  // it has no window yet, or is ending: nothing to show
-    }
-    if (!autorun_request) {
-        PostMessageW(running, ShowRunningMessage(), 0, 0);
-        if (mutex) CloseHandle(mutex);
-        return false;
-    }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(running, &pid);
-    if (!SameUserAs(pid)) {
-        PostMessageW(running, AutorunChangedMessage(), autorun_flag ? 1 : 0, 0);
-        if (mutex) CloseHandle(mutex);
-        return false;
-    }
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    PostMessageW(running, HandOverMessage(), 0, 0);
-    const bool ended = process && WaitForSingleObject(process, kHandOverMs) == WAIT_OBJECT_0;
-    if (process) CloseHandle(process);
-    if (!ended) {
-        if (mutex) CloseHandle(mutex);
-        return false;  // it did not go: two would run
-    }
-    // An elevated predecessor's name went with it; one it made is ours now.
-    if (!mutex) mutex = CreateMutexW(nullptr, FALSE, L"Local\\orlimo.notifier");
-    return mutex != nullptr;
+    const bool first = (mutex && error != ERROR_ALREADY_EXISTS) ||
+                       // Refused: an elevated orlimo of this session holds it. Any
+                       // other failure to make it: behave as the only one.
+                       (!mutex && error != ERROR_ACCESS_DENIED);
+    // A start made only to change autorun never stays: an elevated orlimo
+    // would open every page in an elevated browser all day. It tells the
+    // running one, which shows the new state, and ends.
+    if (first && !autorun_request) return true;
+    if (HWND running = FindRunningFrame())
+        PostMessageW(running, autorun_request ? AutorunChangedMessage() : ShowRunningMessage(), 0, 0);
+    if (mutex) CloseHandle(mutex);
+    return false;
 }
 
 bool ProcessElevated() {

@@ -1,6 +1,6 @@
 // One orlimo per session, and what a second start of it does: it shows
 // the user the orlimo that runs, or, started elevated to change autorun,
-// takes the running one's place.
+// tells the running one that the change is made.
 #pragma once
 #include <windows.h>
 
@@ -12,10 +12,7 @@ namespace orlimo {
 // that an elevated orlimo can let the first through; see AllowFromBelow).
 // A second start: show the user that orlimo runs (a balloon at the icon).
 UINT ShowRunningMessage();
-// An elevated start that changed autorun takes over: end now.
-UINT HandOverMessage();
-// An elevated start under another account changed autorun: wParam is 1
-// when the Run value is there now, else 0.
+// An elevated start changed autorun: the Run value is to be read again.
 UINT AutorunChangedMessage();
 
 // Lets a message from a process of lower integrity (a start that is not
@@ -23,13 +20,11 @@ UINT AutorunChangedMessage();
 void AllowFromBelow(UINT message);
 
 // Takes the session's one orlimo name (the mutex Local\orlimo.notifier).
-// True: this start is the session's orlimo and goes on. When another
-// orlimo of the session holds the name (an elevated one refuses us access
-// to it): a plain start asks it to show itself and gets false; a start
-// that changed autorun (autorun_request) takes its place when it runs as
-// the same user (true once it has ended), else tells it the new state
-// (autorun_flag) and gets false.
-bool ClaimSession(bool autorun_request, int32_t autorun_flag);
+// True: this start is the session's orlimo and goes on. Otherwise it asks
+// the running orlimo, when there is one, to show itself (a plain second
+// start) or to read the Run value again (a start that changed autorun,
+// autorun_request, which never goes on) and gets false.
+bool ClaimSession(bool autorun_request);
 
 // Whether this process runs elevated (false where Windows cannot say:
 // before Vista).
