@@ -47,9 +47,19 @@ void CMainFrame::Create() {
     UpdateMenuItems();
     poll_timer_.start();
     clock_.start();
-    // Started with the session, the program may come before the panel, and
-    // the panel's tray may change under it: the icon follows. Polls and
-    // prompts go on meanwhile.
+    // Over D-Bus, the item is there from the start for any watcher, now or
+    // later, and the hosts that come to it; an XEmbed icon is added while
+    // an XEmbed tray is there and no host is. Started with the session, the
+    // program may come before the panel, and the panel may change under it:
+    // the icon follows. Polls and prompts go on meanwhile.
+    CStatusItem::Handlers handlers;
+    handlers.activate = [this] { OnActivation(); };
+    handlers.secondary_activate = [this] { app_.OnCmdMsg(ID_APP_ABOUT); };
+    handlers.context_menu = [this](QPoint at) { menu_->popup(at); };
+    item_ = std::make_unique<CStatusItem>(menu_.get(), [this] { UpdateMenuItems(); }, handlers);
+    item_->SetIcon(CurrentIcon());
+    item_->SetToolTip(Text(TipString(tip_)));
+    if (!item_->Show()) item_.reset();
     tray_watch_ = std::make_unique<CTrayWatch>();
     connect(tray_watch_.get(), &CTrayWatch::Changed, this, [this] { ShowTray(); });
     connect(tray_watch_.get(), &CTrayWatch::WatcherCame, this, [this] {
@@ -60,24 +70,11 @@ void CMainFrame::Create() {
 void CMainFrame::ShowTray() {
     if (!tray_watch_) return;
     if (tray_watch_->HostRegistered()) {
-        if (item_) return;
-        CStatusItem::Handlers handlers;
-        handlers.activate = [this] { OnActivation(); };
-        handlers.secondary_activate = [this] { app_.OnCmdMsg(ID_APP_ABOUT); };
-        handlers.context_menu = [this](QPoint at) { menu_->popup(at); };
-        item_ = std::make_unique<CStatusItem>(menu_.get(), [this] { UpdateMenuItems(); }, handlers);
-        item_->SetIcon(CurrentIcon());
-        item_->SetToolTip(Text(TipString(tip_)));
-        if (!item_->Show()) {
-            item_.reset();
-            return;
-        }
-        // One icon: the XEmbed one goes.
+        // One icon: the host shows the item.
         tray_.reset();
         return;
     }
     if (!tray_watch_->XEmbedReady() || tray_) return;
-    item_.reset();
     tray_ = std::make_unique<QSystemTrayIcon>();
     tray_->setIcon(CurrentIcon());
     tray_->setToolTip(Text(TipString(tip_)));
@@ -159,6 +156,20 @@ void CMainFrame::UpdateMenuItems() {
         // An item left without a caption (a favorite with none) is not
         // shown: a tray host would draw it as a blank row.
         if (action->isVisible() == ui.text.isEmpty()) action->setVisible(!ui.text.isEmpty());
+    }
+    // Nor is a separator that would follow another (or open a menu) once
+    // such items are gone; the one that ends a popup stays, as in the
+    // resource.
+    for (QMenu* menu : menus_) {
+        bool after_separator = true;
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator()) {
+                if (action->isVisible() == after_separator) action->setVisible(!after_separator);
+                after_separator = true;
+            } else if (action->isVisible()) {
+                after_separator = false;
+            }
+        }
     }
 }
 

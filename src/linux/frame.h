@@ -76,9 +76,8 @@ private:
     QTimer blink_timer_;
     QIcon icon_normal_;
     QIcon icon_white_;
-    // The icon in an XEmbed tray (Qt's, made only while no tray host is
-    // registered: Qt then chooses XEmbed for good), or over D-Bus (ours);
-    // at most one of them.
+    // The icon over D-Bus (ours), and in an XEmbed tray while no tray host
+    // is registered (Qt's, made only then: Qt chooses XEmbed for good).
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::unique_ptr<CStatusItem> item_;
     std::unique_ptr<CTrayWatch> tray_watch_;

@@ -1,9 +1,7 @@
 #include "linux/status_item.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -627,29 +625,22 @@ CStatusItem::CStatusItem(QMenu* menu, std::function<void()> about_to_show, Handl
 CStatusItem::~CStatusItem() {
     ++generation_;
     menu_.Unregister();
-    if (shown_) {
-        bus_.unregisterObject(QLatin1String(kItemPath));
-        bus_.unregisterService(service_);
-    }
+    if (shown_) bus_.unregisterObject(QLatin1String(kItemPath));
 }
 
 bool CStatusItem::Show() {
     if (shown_) return true;
     if (!bus_.isConnected()) return false;
-    // A name of its own for each showing: when it goes, the watcher drops
-    // the item, and the next showing is a new item to every host.
-    static int showings = 0;
-    service_ = QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(QCoreApplication::applicationPid()).arg(++showings);
-    if (!bus_.registerService(service_)) return false;
-    if (!bus_.registerVirtualObject(QLatin1String(kItemPath), this, QDBusConnection::SingleNode)) {
-        bus_.unregisterService(service_);
-        return false;
-    }
+    if (!bus_.registerVirtualObject(QLatin1String(kItemPath), this, QDBusConnection::SingleNode)) return false;
     if (!menu_.Register(bus_, QLatin1String(kMenuPath))) {
         bus_.unregisterObject(QLatin1String(kItemPath));
-        bus_.unregisterService(service_);
         return false;
     }
+    // Known by the connection's own name, as Qt's items are: GNOME's
+    // AppIndicator extension watches an item's well-known name, and when it
+    // sees the name appear after it has read the item, it drops what it read
+    // and fails to read it again (no icon).
+    service_ = bus_.baseService();
     shown_ = true;
     RegisterWithWatcher();
     return true;

@@ -3,8 +3,8 @@
 // (com.canonical.dbusmenu), exported from the tray's QMenu.
 //
 // Qt decides once per process whether its QSystemTrayIcon goes over D-Bus
-// or XEmbed; this item can come and go at any time, so the icon moves to a
-// tray host that registers after an XEmbed tray was used, and back. It also
+// or XEmbed; this item is there beside an XEmbed icon, for a tray host that
+// registers later, whatever Qt decided. It also
 // decides what a host sees of the menu: items that are not visible are not
 // in the layout, a host's AboutToShow gets the menu brought up to date
 // before its answer (with the changes announced first), and a host that
@@ -84,11 +84,10 @@ public:
         std::function<void(QPoint)> context_menu;  // a host that asks the item to show its menu
     };
     CStatusItem(QMenu* menu, std::function<void()> about_to_show, Handlers handlers);
-    // Off the bus: its name is released, so the watcher drops the item.
     ~CStatusItem() override;
 
-    // Puts the item on the session bus under a name of its own and
-    // registers it with the watcher; false when the bus refuses.
+    // Puts the item and its menu on the session bus and registers it with
+    // the watcher, if there is one; false when the bus refuses.
     bool Show();
     // Registers it with the watcher again (one that appeared or restarted).
     void RegisterWithWatcher();
