@@ -46,12 +46,13 @@ std::optional<std::string> SessionIdOf(uint pid) {
     return std::string();
 }
 
-// The name by which another instance runs in this session, or nothing: it holds the session's
-// name on the session bus, which is taken here without queueing (a queued
-// request would make this instance the next owner, not the only one). An
-// earlier version, still running after an upgrade, holds the name without
-// the session: it counts when it runs in this session (or says none).
-// Without a session bus, or when the bus answers nothing, this instance runs.
+// The name by which another instance runs in this session, or nothing.
+// The running one holds the session's name on the session bus, which is
+// taken here without queueing (a queued request would make this instance
+// the next owner, not the only one). An earlier version, still running
+// after an upgrade, holds the name without the session: it counts when it
+// runs in this session (or says none). Without a session bus, or when the
+// bus answers nothing, this instance runs.
 QString RunningInstance(const QString& name) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface()) return QString();
@@ -71,7 +72,8 @@ QString RunningInstance(const QString& name) {
 // a Wayland session that offers Xwayland, X11 through it. There the window
 // manager keeps a prompt that a poll raises above the user's window and
 // leaves them the keyboard, which Wayland lets no client ask for; without
-// Xwayland (or when it fails to start), Wayland.
+// Xwayland (or when it fails to start), Wayland (which Qt 5 would not try
+// on GNOME by itself).
 std::vector<char*> PlatformArguments(int argc, char** argv) {
     std::vector<char*> args(argv, argv + argc);
     auto set = [](const char* variable) {
@@ -82,10 +84,11 @@ std::vector<char*> PlatformArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) chosen = true;
     }
-    if (!chosen && set("WAYLAND_DISPLAY") && set("DISPLAY")) {
+    if (!chosen && set("WAYLAND_DISPLAY")) {
         static char option[] = "-platform";
-        static char value[] = "xcb;wayland";
-        args.insert(args.begin() + 1, {option, value});
+        static char through_x11[] = "xcb;wayland";
+        static char wayland[] = "wayland";
+        args.insert(args.begin() + 1, {option, set("DISPLAY") ? through_x11 : wayland});
     }
     args.push_back(nullptr);
     return args;

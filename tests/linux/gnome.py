@@ -211,6 +211,16 @@ class Session:
         finally:
             bus.close()
 
+    def dialog_titles(self):
+        """The titles of the program's open windows, as the session's
+        accessibility bus shows them (read by a helper process on the
+        session's bus: this process's accessibility bus is the test run's)."""
+        code = ("import sys; sys.path.insert(0, %r); sys.dont_write_bytecode = True; import harness; "
+                "print('\\n'.join(d.title for d in harness.dialogs()))" % str(Path(__file__).parent))
+        out = subprocess.run([harness.PYTHON, "-c", code], env=self.base_env(), capture_output=True, text=True,
+                             timeout=60)
+        return [line for line in out.stdout.splitlines() if line]
+
     def keyboard(self):
         """The session's keyboard, through mutter's remote desktop (a context
         manager): its type(text) types into whichever window has the keyboard."""

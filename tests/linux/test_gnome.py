@@ -57,11 +57,12 @@ class GnomeSessionTests(ProgramTest):
         if cls.session:
             cls.session.stop()
 
-    def start_in_session(self, **settings):
+    def start_in_session(self, env=None, **settings):
         p = Program(self.session, "%s-%s" % (self.KIND, self._testMethodName))
         p.write(p.shared_config, self.settings(**settings))
         # The program chooses its platform itself, as in a real session.
         p.env_overrides["QT_QPA_PLATFORM"] = None
+        p.env_overrides.update(env or {})
         self.addCleanup(p.stop)
         return p.start()
 
@@ -91,7 +92,9 @@ class GnomeSessionTests(ProgramTest):
         p.activate()
         self.assertEqual(p.wait_addresses(1), ["http://127.0.0.1:%d/velsa/login.jsp" % harness.RUN.portal_port])
 
-    def test_a_prompt_stays_above_the_focused_x11_window_and_leaves_it_the_keyboard(self):
+    def terminal(self):
+        """An xterm that has the keyboard, its lines going to a file: the
+        window the user types in. (Its window, the file.)"""
         s = self.session
         typed = s.work / ("typed-%s.txt" % self._testMethodName)
         xterm = subprocess.Popen(["xterm", "-geometry", "100x30+40+60", "-e", "sh", "-c", 'exec cat > "$0"',
@@ -101,21 +104,35 @@ class GnomeSessionTests(ProgramTest):
         found = wait_until(lambda: s.x("xdotool", "search", "--onlyvisible", "--pid", str(xterm.pid),
                                        check=False).split(), 20)
         self.assertTrue(found, "no xterm window")
-        terminal = int(found[0])
-        s.x("xdotool", "windowactivate", "--sync", str(terminal))
-        self.assertTrue(wait_until(lambda: self.active() == terminal, 10), "the terminal does not get the keyboard")
+        window = int(found[0])
+        s.x("xdotool", "windowactivate", "--sync", str(window))
+        self.assertTrue(wait_until(lambda: self.active() == window, 10), "the terminal does not get the keyboard")
+        return window, typed
 
-        p = self.start_in_session(interval=0, user_id=31)
+    def typing(self, keyboard):
+        """Lines typed in a thread of their own, until the function this
+        returns is called."""
         stop = threading.Event()
 
-        def typing(keyboard):
+        def run():
             n = 0
             while not stop.is_set():
                 n += 1
                 keyboard.type("typing %d\n" % n)
+        typist = threading.Thread(target=run)
+        typist.start()
+
+        def done():
+            stop.set()
+            typist.join(30)
+        return done
+
+    def test_a_prompt_stays_above_the_focused_x11_window_and_leaves_it_the_keyboard(self):
+        s = self.session
+        terminal, typed = self.terminal()
+        p = self.start_in_session(interval=0, user_id=31)
         with s.keyboard() as keyboard:
-            typist = threading.Thread(target=typing, args=(keyboard,))
-            typist.start()
+            stop_typing = self.typing(keyboard)
             try:
                 self.assertTrue(wait_until(lambda: typed.exists() and typed.read_text().count("\n") >= 2, 20),
                                 "the keys do not reach the terminal")
@@ -138,8 +155,7 @@ class GnomeSessionTests(ProgramTest):
                 self.assertEqual(self.active(), terminal)
                 self.assertEqual(p.addresses(), [], "a key the user typed answered the prompt")
             finally:
-                stop.set()
-                typist.join(30)
+                stop_typing()
             self.shot("prompt")
             # Brought to the front by the user, the prompt takes their Enter.
             s.x("xdotool", "windowactivate", "--sync", str(shown))
@@ -168,6 +184,33 @@ class GnomeX11Tests(GnomeSessionTests):
 
 class GnomeWaylandTests(GnomeSessionTests):
     KIND = "wayland"
+
+    def test_without_xwayland_a_prompt_takes_no_key_meant_for_the_users_window(self):
+        # A session that offers the program no X display: it runs on
+        # Wayland, where the compositor gives a new window the keyboard.
+        s = self.session
+        terminal, typed = self.terminal()
+        p = self.start_in_session(interval=0, user_id=32, env={"DISPLAY": None, "XAUTHORITY": None})
+        with s.keyboard() as keyboard:
+            stop_typing = self.typing(keyboard)
+            try:
+                self.assertTrue(wait_until(lambda: typed.exists() and typed.read_text().count("\n") >= 2, 20))
+                harness.RUN.portal("default", {"kind": "has"})
+                self.assertTrue(wait_until(lambda: PROMPT in s.dialog_titles(), 20), "no prompt")
+                self.assertEqual(s.x("xdotool", "search", "--pid", str(p.proc.pid), check=False).split(), [],
+                                 "a window on the X display")
+                # It has the keyboard (the terminal lost it); the user's
+                # Returns go on meanwhile, and answer nothing.
+                self.assertTrue(wait_until(lambda: self.active() != terminal, 10),
+                                "the prompt did not take the keyboard")
+                lines = typed.read_text().count("\n")
+                wait_until(lambda: False, 3)
+            finally:
+                stop_typing()
+            self.assertEqual(p.addresses(), [], "a key the user typed answered the prompt")
+            self.assertIn(PROMPT, s.dialog_titles())
+            self.assertEqual(typed.read_text().count("\n"), lines, "keys reached the terminal all the same")
+        self.shot("wayland-prompt")
 
 
 del GnomeSessionTests  # only its two kinds run
