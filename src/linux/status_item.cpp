@@ -236,7 +236,7 @@ bool StandardCall(const QDBusMessage& message, const QDBusConnection& bus, const
 
 void Unknown(const QDBusMessage& message, const QDBusConnection& bus) {
     bus.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
-                                      QStringLiteral("no method %1.%1").arg(message.interface(), message.member())));
+                                      QStringLiteral("no method %1.%2").arg(message.interface(), message.member())));
 }
 
 const char kMenuXml[] =
@@ -304,7 +304,7 @@ const char kItemXml[] =
 CMenuExport::CMenuExport(QMenu* root, std::function<void()> about_to_show)
     : root_(root), about_to_show_(std::move(about_to_show)), bus_(QString()) {
     RegisterTypes();
-    // Every item gets an id of its own, depth first; the root is 0.
+    // Every item of the tree gets an id of its own; the root is 0.
     std::vector<QMenu*> menus = {root};
     while (!menus.empty()) {
         QMenu* menu = menus.back();
@@ -620,10 +620,11 @@ CStatusItem::CStatusItem(QMenu* menu, std::function<void()> about_to_show, Handl
     : menu_(menu, std::move(about_to_show)), handlers_(std::move(handlers)), bus_(QDBusConnection::sessionBus()) {
     RegisterTypes();
     pixmaps_ = QVariant::fromValue(QList<IconPixmap>());
+    retry_.setSingleShot(true);
+    QObject::connect(&retry_, &QTimer::timeout, this, [this] { SendRegistration(); });
 }
 
 CStatusItem::~CStatusItem() {
-    ++generation_;
     menu_.Unregister();
     if (shown_) bus_.unregisterObject(QLatin1String(kItemPath));
 }
@@ -648,36 +649,32 @@ bool CStatusItem::Show() {
 
 void CStatusItem::RegisterWithWatcher() {
     if (!shown_) return;
-    const int generation = ++generation_;
+    ++generation_;
     attempt_ = 0;
-    // Tried again a few times when the watcher answers with an error (one
-    // that has just started may not be ready yet); a watcher that is not
-    // there at all is waited for instead (see CTrayWatch).
-    auto* retry = new std::function<void()>;
-    *retry = [this, generation, retry] {
-        if (generation != generation_) {
-            delete retry;
-            return;
-        }
-        QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kWatcher), QLatin1String(kWatcherPath),
-                                                           QLatin1String(kWatcher),
-                                                           QStringLiteral("RegisterStatusNotifierItem"));
-        call << service_;
-        auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-        QObject::connect(pending, &QDBusPendingCallWatcher::finished, this,
-                         [this, generation, retry](QDBusPendingCallWatcher* done) {
-                             done->deleteLater();
-                             const bool failed = done->isError();
-                             const QDBusError::ErrorType error = done->error().type();
-                             if (generation != generation_ || !failed || error == QDBusError::ServiceUnknown ||
-                                 attempt_ >= kRetries) {
-                                 delete retry;
-                                 return;
-                             }
-                             QTimer::singleShot(kFirstRetryMs << attempt_++, this, [retry] { (*retry)(); });
-                         });
-    };
-    (*retry)();
+    retry_.stop();
+    SendRegistration();
+}
+
+void CStatusItem::SendRegistration() {
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kWatcher), QLatin1String(kWatcherPath),
+                                                       QLatin1String(kWatcher),
+                                                       QStringLiteral("RegisterStatusNotifierItem"));
+    call << service_;
+    const int generation = generation_;
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    QObject::connect(pending, &QDBusPendingCallWatcher::finished, this,
+                     [this, generation](QDBusPendingCallWatcher* done) {
+                         done->deleteLater();
+                         // Sent again a few times when the watcher answers with
+                         // an error (one that has just started may not be
+                         // ready); a watcher that is not there at all is
+                         // waited for instead (CTrayWatch::WatcherCame).
+                         if (generation != generation_ || !done->isError() ||
+                             done->error().type() == QDBusError::ServiceUnknown || attempt_ >= kRetries) {
+                             return;
+                         }
+                         retry_.start(kFirstRetryMs << attempt_++);
+                     });
 }
 
 void CStatusItem::SetIcon(const QIcon& icon) {

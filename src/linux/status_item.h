@@ -104,7 +104,7 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
 private:
-    QVariant Property(const QString& name) const;
+    void SendRegistration();
     QVariantMap AllProperties() const;
     void Emit(const QString& name, const QVariantList& arguments = {});
 
@@ -115,8 +115,9 @@ private:
     bool shown_ = false;
     QVariant pixmaps_;   // a(iiay)
     QString tooltip_;
-    int attempt_ = 0;
-    int generation_ = 0;  // registrations started; a stale retry does nothing
+    int attempt_ = 0;     // failed registrations in a row
+    int generation_ = 0;  // registrations started; a stale answer does nothing
+    QTimer retry_;
 };
 
 }  // namespace orlimo
