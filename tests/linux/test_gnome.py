@@ -160,7 +160,7 @@ class GnomeSessionTests(ProgramTest):
             # Brought to the front by the user, the prompt takes their Enter.
             s.x("xdotool", "windowactivate", "--sync", str(shown))
             self.assertTrue(wait_until(lambda: self.active() == shown, 10))
-            keyboard.type("Return")
+            keyboard.type("\n")
         self.assertTrue(p.wait_addresses(1)[0].endswith("/message/ch_memobox.jsp"))
 
     # -- the X display's window manager state --------------------------------

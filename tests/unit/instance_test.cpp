@@ -14,17 +14,19 @@ namespace {
 // starting with a digit, at most 255 bytes.
 bool ValidBusName(const std::string& name) {
     if (name.empty() || name.size() > 255) return false;
-    size_t start = 0;
-    while (true) {
-        const size_t dot = name.find('.', start);
-        const std::string element = name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-        if (element.empty() || (element[0] >= '0' && element[0] <= '9')) return false;
-        for (char c : element)
-            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'))
-                return false;
-        if (dot == std::string::npos) return true;
-        start = dot + 1;
+    bool element_start = true;
+    for (char c : name + ".") {
+        const bool digit = c >= '0' && c <= '9';
+        if (c == '.') {
+            if (element_start) return false;
+            element_start = true;
+            continue;
+        }
+        if (!(digit || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-')) return false;
+        if (element_start && digit) return false;
+        element_start = false;
     }
+    return true;
 }
 
 TEST(InstanceBusName, OnePerSessionAndAlwaysValid) {
