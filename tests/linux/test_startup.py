@@ -220,7 +220,8 @@ class TrayTests(ProgramTest):
     def setUp(self):
         super().setUp()
         self.watcher = harness.RUN.bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
-        # Now and then trayer cannot open the display at its first try.
+        # Now and then trayer cannot open the display at its first try (as
+        # mutter: see test_session).
         for _ in range(3):
             tray = subprocess.Popen(["trayer"], env=harness.RUN.base_env(), stdin=subprocess.DEVNULL,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
