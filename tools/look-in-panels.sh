@@ -2,21 +2,25 @@
 # Shows orlimo in a real desktop panel's tray and takes screenshots, for a
 # person to look at (not part of the test command).
 #
-#   tools/look-in-panels.sh tint2|xfce linux|wine [OUT]
+#   tools/look-in-panels.sh tint2|xfce|plasma|ukui linux|wine [OUT]
 #
 # tint2 is an XEmbed tray; xfce is xfce4-panel with its Status Tray plugin
-# (StatusNotifierItem and XEmbed); both under xfwm4. linux is build/linux/orlimo,
-# wine the Windows program (the build the demo would pick) in a fresh
-# prefix. Needs the panel's Debian packages (tint2, or xfce4-panel xfwm4
-# xfconf) and the builds. Everything runs on a private Xvfb with a private
-# session bus, against the stand-in portal, with favorites from
-# $LOOK_BOOKMARK (default: the lone favorite "Mail|http://mail.example.com/");
-# addresses go to tools/test-browser. Screenshots go to OUT (default
-# shots/PANEL-PROGRAM):
+# (StatusNotifierItem and XEmbed), both under xfwm4; plasma is KDE Plasma
+# 5.27's plasmashell (kded5 owns the watcher, the panel's system tray is
+# the host; xembedsniproxy carries XEmbed icons to it) and ukui the panel of
+# UKUI (Kylin's desktop; sni-daemon owns the watcher, sni-xembed-proxy the
+# XEmbed tray), both under kwin_x11. linux is build/linux/orlimo, wine the
+# Windows program (the build the demo would pick) in a fresh prefix. The
+# panel's Debian packages are installed first when they are missing (Plasma
+# about 770 MB). Everything runs on a private Xvfb with a private session
+# bus, against the stand-in portal, with favorites from $LOOK_BOOKMARK
+# (default: the lone favorite "Mail|http://mail.example.com/"); addresses go
+# to tools/test-browser. Screenshots go to OUT (default shots/PANEL-PROGRAM):
 #
 #   1-icon.png      the icon in the tray, the portal answering plainly
 #   2-tooltip.png   the pointer resting on the icon
 #   2-left-click.png, 2-middle-click.png  after those clicks
+#   2-double-click.png  after a double click (the browser log says how many pages it opened)
 #   3-menu.png      the tray menu, opened with a right click
 #   3-pages-a/b.png its submenus of portal pages, 3-shortcuts.png 设置快捷方式
 #   4-favorites.png its favorites submenu (收藏夹)
@@ -30,8 +34,8 @@ set -uo pipefail
 
 PANEL=${1:-} PROGRAM=${2:-}
 case "$PANEL/$PROGRAM" in
-  tint2/linux|tint2/wine|xfce/linux|xfce/wine) ;;
-  *) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+  tint2/linux|tint2/wine|xfce/linux|xfce/wine|plasma/linux|plasma/wine|ukui/linux|ukui/wine) ;;
+  *) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
 esac
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 OUT=$(mkdir -p "${3:-$ROOT/shots/$PANEL-$PROGRAM}" && cd "${3:-$ROOT/shots/$PANEL-$PROGRAM}" && pwd) || exit 1
@@ -54,6 +58,27 @@ trap 'cleanup; exit 1' INT TERM
 
 shot() { timeout 20 import -window root "$OUT/$1" && say "$OUT/$1"; }
 
+# -- the panel's packages -------------------------------------------------------
+case $PANEL in
+  tint2) packages=(tint2 xfwm4) ;;
+  xfce) packages=(xfce4-panel xfwm4 xfconf) ;;
+  # plasma-desktop holds the shell package, without which plasmashell has
+  # nothing to load; ukui-panel crashes at start without the org.ukui.style
+  # schema of qt5-ukui-platformtheme, which it does not depend on.
+  plasma) packages=(plasma-workspace plasma-desktop kwin-x11) ;;
+  ukui) packages=(ukui-panel qt5-ukui-platformtheme kwin-x11) ;;
+esac
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing ${missing[*]}"
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+    --no-install-recommends "${missing[@]}" >/dev/null || die "could not install ${missing[*]}"
+fi
+
 rm -rf "$RUN"
 mkdir -p "$RUN"/{cfg,data,cache,home/Desktop,etc-xdg/orlimo,bin,runtime}
 chmod 700 "$RUN/runtime"
@@ -64,18 +89,46 @@ setsid Xvfb -displayfd 9 -nolisten tcp -screen 0 1280x800x24 9>"$RUN/display" </
 PIDS+=($!)
 DISPLAY=":$(first_line "$RUN/display")" || die "Xvfb did not start"
 export DISPLAY
-# The panel's own settings (xfconfd, started by the bus, reads them too).
+# The panel's own settings (xfconfd, kded5 or dconf, started by the bus,
+# read them too), and the desktop it is.
 export XDG_CONFIG_HOME=$RUN/cfg XDG_DATA_HOME=$RUN/data XDG_CACHE_HOME=$RUN/cache XDG_RUNTIME_DIR=$RUN/runtime
+export HOME=$RUN/home
+case $PANEL in
+  plasma) export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 ;;
+  ukui) export XDG_CURRENT_DESKTOP=UKUI ;;
+esac
 setsid dbus-daemon --session --nofork --nopidfile --print-address=1 >"$RUN/bus" 2>/dev/null </dev/null &
 PIDS+=($!)
 DBUS_SESSION_BUS_ADDRESS=$(first_line "$RUN/bus") || die "dbus-daemon did not start"
 export DBUS_SESSION_BUS_ADDRESS
 
-# A window manager: tint2 waits for one, and dialogs get frames.
-setsid xfwm4 --compositor=off </dev/null >"$RUN/wm.log" 2>&1 &
+# A window manager: tint2 waits for one, and dialogs get frames. (Debian
+# has no ukui-kwin: kwin_x11 serves UKUI as well.)
+case $PANEL in
+  tint2|xfce) setsid xfwm4 --compositor=off </dev/null >"$RUN/wm.log" 2>&1 & ;;
+  *) KWIN_COMPOSE=N setsid kwin_x11 --replace </dev/null >"$RUN/wm.log" 2>&1 & ;;
+esac
 PIDS+=($!)
 sleep 1
-if [ "$PANEL" = tint2 ]; then
+if [ "$PANEL" = plasma ]; then
+  setsid plasmashell --no-respawn </dev/null >"$RUN/panel.log" 2>&1 &
+  PIDS+=($!)
+  setsid xembedsniproxy </dev/null >"$RUN/xembed.log" 2>&1 &
+  PIDS+=($!)
+  sleep 6  # the shell loads its panel; its tray registers as host after about 3 s
+elif [ "$PANEL" = ukui ]; then
+  # What a UKUI session autostarts for the tray, then the panel.
+  setsid sni-daemon </dev/null >"$RUN/sni-daemon.log" 2>&1 &
+  PIDS+=($!)
+  setsid sni-xembed-proxy </dev/null >"$RUN/xembed.log" 2>&1 &
+  PIDS+=($!)
+  sleep 1
+  # It copies its default settings into ~/.config/ukui (not XDG_CONFIG_HOME).
+  mkdir -p "$HOME/.config/ukui"
+  setsid ukui-panel </dev/null >"$RUN/panel.log" 2>&1 &
+  PIDS+=($!)
+  sleep 3
+elif [ "$PANEL" = tint2 ]; then
   mkdir -p "$RUN/cfg/tint2"
   sed -e 's/^panel_items = .*/panel_items = S/' /etc/xdg/tint2/tint2rc >"$RUN/cfg/tint2/tint2rc"
   setsid tint2 -c "$RUN/cfg/tint2/tint2rc" </dev/null >"$RUN/panel.log" 2>&1 &
@@ -140,7 +193,7 @@ if [ "$PROGRAM" = linux ]; then
   [ -x "$ROOT/build/linux/orlimo" ] || die "no build/linux/orlimo (cmake --preset linux && cmake --build --preset linux)"
   settings >"$RUN/etc-xdg/orlimo/config.properties"
   ln -s "$ROOT/tools/test-browser" "$RUN/bin/xdg-open"
-  env HOME="$RUN/home" XDG_CONFIG_DIRS="$RUN/etc-xdg" PATH="$RUN/bin:$PATH" LANG=C.UTF-8 \
+  env XDG_CONFIG_DIRS="$RUN/etc-xdg" PATH="$RUN/bin:$PATH" LANG=C.UTF-8 \
     setsid "$ROOT/build/linux/orlimo" </dev/null >"$RUN/orlimo.log" 2>&1 &
   ORLIMO_PID=$!
 else
@@ -165,20 +218,23 @@ say "started the $PROGRAM program in $PANEL (display $DISPLAY)"
 
 # -- looking -----------------------------------------------------------------
 # The icon is where the panel (at the bottom of the screen) changed since it
-# stood alone, once that stays put.
+# stood alone and shows the picture's orange (a panel's clock and other
+# icons change too), once that stays put.
 ICON="" LAST=""
 for _ in $(seq 60); do
   sleep 0.5
   timeout 20 import -window root "$RUN/now.png" || continue
   compare -fuzz 5% "$OUT/0-panel.png" "$RUN/now.png" -compose src -highlight-color white \
     -lowlight-color black "$RUN/diff.png" 2>/dev/null
-  ICON=$(convert "$RUN/diff.png" -crop 1280x40+0+760 +repage -format '%@' info: 2>/dev/null)
+  convert "$RUN/now.png" -crop 1280x48+0+752 +repage -fx '(r - b > 0.3) ? 1 : 0' "$RUN/orange.png" 2>/dev/null
+  ICON=$(convert "$RUN/diff.png" -crop 1280x48+0+752 +repage "$RUN/orange.png" -compose multiply \
+    -composite -format '%@' info: 2>/dev/null)
   case "$ICON" in 1x1+*|"") ICON="" ;; "$LAST") break ;; esac
   LAST=$ICON ICON=""
 done
 [ -n "$ICON" ] || die "no icon appeared in the panel (program output: $RUN/orlimo.log)"
 IFS='x+' read -r W H X Y <<<"$ICON"
-X=$((X + W / 2)) Y=$((760 + Y + H / 2))
+X=$((X + W / 2)) Y=$((752 + Y + H / 2))
 say "the icon: ${W}x$H around ($X, $Y)"
 sleep 2
 shot 1-icon.png
@@ -212,6 +268,13 @@ shot 2-left-click.png
 menu_key Escape
 xdotool mousemove "$X" "$Y" click 2 sleep 1.5
 shot 2-middle-click.png
+xdotool key Escape sleep 0.5
+# A double click: the login page once on Linux, however the panel reports it.
+before=$(grep -c . "$ORLIMO_BROWSER_LOG")
+xdotool mousemove "$X" "$Y" click --repeat 2 --delay 120 1 sleep 2
+shot 2-double-click.png
+say "a double click opened $(($(grep -c . "$ORLIMO_BROWSER_LOG") - before)) page(s)"
+menu_key Escape
 xdotool key Escape sleep 0.5
 menu_down 0
 shot 3-menu.png

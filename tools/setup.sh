@@ -18,9 +18,16 @@ pkgs=(cmake ninja-build g++ make pkg-config
       libfuzzer-14-dev libclang-rt-14-dev)
 # The Linux front end: Qt 6 and the .deb tools (dpkg-shlibdeps, file); its
 # tests' session bus, tray watcher and accessibility bus; GNOME's window
-# manager and a terminal to type into for the prompt test; the demo's tray.
+# manager and a terminal to type into for the prompt test; an XEmbed tray
+# (the demo's, and the tests').
 pkgs+=(qt6-base-dev dpkg-dev file dbus-daemon python3-dbus python3-gi gir1.2-atspi-2.0
        at-spi2-core xdg-user-dirs mutter xterm trayer)
+# The real GNOME Shell with its AppIndicator extension, headless, as an X11
+# and as a Wayland session (Xwayland for X clients), and Qt's Wayland plugin
+# for a session without Xwayland (Qt 6 and 5). Without recommends, so no
+# dbus-x11: X clients started without a session bus would start stray
+# dbus-daemons, which the Wine tests leave behind.
+pkgs+=(gnome-shell gnome-shell-extension-appindicator xwayland qt6-wayland qtwayland5)
 # The same front end on Qt 5 (preset linux-qt5); the package checks of the
 # release tier (lintian, desktop-file-validate, appstreamcli).
 pkgs+=(qtbase5-dev libqt5x11extras5-dev lintian desktop-file-utils appstream)
@@ -28,7 +35,7 @@ pkgs+=(qtbase5-dev libqt5x11extras5-dev lintian desktop-file-utils appstream)
 # X11 parts for arm64 from Debian's multiarch, and qemu-user to run the
 # arm64 program in the tests (the amd64 moc/rcc/uic serve both).
 arm64=(g++-aarch64-linux-gnu qt6-base-dev:arm64 qt6-qpa-plugins:arm64 libx11-xcb-dev:arm64
-       libxcb1-dev:arm64 qemu-user-static)
+       libxcb1-dev:arm64 qt6-wayland:arm64 qemu-user-static)
 pkgs+=("${arm64[@]}")
 
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -42,6 +44,34 @@ void FixedDialog(QDialog* dlg, int dialog_id) {
                         Qt::WindowCloseButtonHint);
 }
 
+// Where the window system lets no program keep a new window from taking
+// the keyboard (Wayland: the compositor gives it the focus), a notice takes
+// no key until the user has clicked into it: keys typed for their own window
+// (a Return) must not answer it.
+class KeysAfterClick : public QObject {
+public:
+    explicit KeysAfterClick(QDialog* dlg) : QObject(dlg), dlg_(dlg) { qApp->installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || (widget != dlg_ && !dlg_->isAncestorOf(widget))) return false;
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+                qApp->removeEventFilter(this);  // the user has come to it
+                return false;
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+                return true;
+            default:
+                return false;
+        }
+    }
+
+private:
+    QDialog* dlg_;
+};
+
 }  // namespace
 
 void OpenDialog(QDialog* dlg, bool notice) {
@@ -52,6 +82,7 @@ void OpenDialog(QDialog* dlg, bool notice) {
         // locks nothing anyway).
         dlg->setWindowFlag(Qt::WindowStaysOnTopHint);
         dlg->setAttribute(Qt::WA_ShowWithoutActivating);
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) new KeysAfterClick(dlg);
         dlg->show();
         dlg->raise();
         return;

@@ -1,6 +1,8 @@
 #include "linux/frame.h"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QStyleHints>
 
 #include "linux/app.h"
 #include "linux/dialogs.h"
@@ -44,17 +46,37 @@ void CMainFrame::Create() {
     BuildMenu();
     UpdateMenuItems();
     poll_timer_.start();
-    // Started with the session, the program may come before the panel: an
-    // icon made then would never reach the panel's tray. Polls and prompts
-    // go on meanwhile.
-    tray_watch_ = new CTrayWatch([this] { ShowTray(); });
+    clock_.start();
+    // Over D-Bus, the item is there from the start for any watcher, now or
+    // later, and the hosts that come to it; an XEmbed icon is added while
+    // an XEmbed tray is there and no host is. Started with the session, the
+    // program may come before the panel, and the panel may change under it:
+    // the icon follows. Polls and prompts go on meanwhile.
+    CStatusItem::Handlers handlers;
+    handlers.activate = [this] { OnActivation(); };
+    handlers.secondary_activate = [this] { app_.OnCmdMsg(ID_APP_ABOUT); };
+    handlers.context_menu = [this](QPoint at) { menu_->popup(at); };
+    item_ = std::make_unique<CStatusItem>(menu_.get(), [this] { UpdateMenuItems(); }, handlers);
+    item_->SetIcon(CurrentIcon());
+    item_->SetToolTip(Text(TipString(tip_)));
+    if (!item_->Show()) item_.reset();
+    tray_watch_ = std::make_unique<CTrayWatch>();
+    connect(tray_watch_.get(), &CTrayWatch::Changed, this, [this] { ShowTray(); });
+    connect(tray_watch_.get(), &CTrayWatch::WatcherCame, this, [this] {
+        if (item_) item_->RegisterWithWatcher();
+    });
 }
 
 void CMainFrame::ShowTray() {
-    if (tray_) return;
-    if (tray_watch_) tray_watch_->deleteLater();
+    if (!tray_watch_) return;
+    if (tray_watch_->HostRegistered()) {
+        // One icon: the host shows the item.
+        tray_.reset();
+        return;
+    }
+    if (!tray_watch_->XEmbedReady() || tray_) return;
     tray_ = std::make_unique<QSystemTrayIcon>();
-    tray_->setIcon(icon_id_ == kIconWhite ? icon_white_ : icon_normal_);
+    tray_->setIcon(CurrentIcon());
     tray_->setToolTip(Text(TipString(tip_)));
     tray_->setContextMenu(menu_.get());
     connect(tray_.get(), &QSystemTrayIcon::activated, this,
@@ -63,12 +85,13 @@ void CMainFrame::ShowTray() {
 }
 
 void CMainFrame::Destroy() {
-    delete tray_watch_;
+    tray_watch_.reset();
     poller_.Stop();
     fetcher_.Cancel();
     poll_timer_.stop();
     blink_timer_.stop();
     if (tray_) tray_->hide();
+    item_.reset();
     // An open prompt refers to the poller.
     delete prompt_;
 }
@@ -130,25 +153,49 @@ void CMainFrame::UpdateMenuItems() {
         if (action->text() != ui.text) action->setText(ui.text);
         if (action->isEnabled() != ui.enabled) action->setEnabled(ui.enabled);
         if (action->isCheckable() && action->isChecked() != ui.checked) action->setChecked(ui.checked);
+        // An item left without a caption (a favorite with none) is not
+        // shown: a tray host would draw it as a blank row.
+        if (action->isVisible() == ui.text.isEmpty()) action->setVisible(!ui.text.isEmpty());
+    }
+    // Nor is a separator that would follow another (or open a menu) once
+    // such items are gone; the one that ends a popup stays, as in the
+    // resource.
+    for (QMenu* menu : menus_) {
+        bool after_separator = true;
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator()) {
+                if (action->isVisible() == after_separator) action->setVisible(!after_separator);
+                after_separator = true;
+            } else if (action->isVisible()) {
+                after_separator = false;
+            }
+        }
     }
 }
 
 void CMainFrame::OnActivated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
         case QSystemTrayIcon::Trigger:
-            // The tray host's "Activate" (a click); without a host, the first
-            // press of a click or double click.
-            QMetaObject::invokeMethod(this, [this] { app_.OnLoginPage(); }, Qt::QueuedConnection);
+            // A left click on the XEmbed icon; a double click begins with one.
+            OnActivation();
             break;
         case QSystemTrayIcon::MiddleClick:
             QMetaObject::invokeMethod(this, [this] { app_.OnCmdMsg(ID_APP_ABOUT); },
                                       Qt::QueuedConnection);
             break;
         case QSystemTrayIcon::DoubleClick:  // its first press was a Trigger
-        case QSystemTrayIcon::Context:      // Qt or the host shows the menu
+        case QSystemTrayIcon::Context:      // Qt shows the menu
         case QSystemTrayIcon::Unknown:
             break;
     }
+}
+
+void CMainFrame::OnActivation() {
+    // A host that reports each click (KDE Plasma, UKUI) sends two for a
+    // double click, GNOME's one: the second within the double-click
+    // interval opens nothing more.
+    if (!activations_.Take(clock_.elapsed(), QGuiApplication::styleHints()->mouseDoubleClickInterval())) return;
+    QMetaObject::invokeMethod(this, [this] { app_.OnLoginPage(); }, Qt::QueuedConnection);
 }
 
 bool CMainFrame::StartFetch(const std::string& url) {
@@ -158,11 +205,18 @@ bool CMainFrame::StartFetch(const std::string& url) {
 }
 
 void CMainFrame::SetTrayIcon(int icon_id, TrayTip tip) {
+    const bool new_icon = icon_id != icon_id_;
     icon_id_ = icon_id;
     tip_ = tip;
-    if (!tray_) return;  // shown with these once a tray is there
-    tray_->setIcon(icon_id == kIconWhite ? icon_white_ : icon_normal_);
-    tray_->setToolTip(Text(TipString(tip)));
+    // Shown with these once a tray is there.
+    if (tray_) {
+        tray_->setIcon(CurrentIcon());
+        tray_->setToolTip(Text(TipString(tip)));
+    }
+    if (item_) {
+        if (new_icon) item_->SetIcon(CurrentIcon());
+        item_->SetToolTip(Text(TipString(tip)));
+    }
 }
 
 void CMainFrame::StartBlinkTimer() { blink_timer_.start(); }

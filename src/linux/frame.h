@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -14,8 +15,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/activation.h"
 #include "core/poller.h"
 #include "linux/fetch.h"
+#include "linux/status_item.h"
 #include "linux/tray_host.h"
 
 class QAction;
@@ -34,7 +37,9 @@ public:
     ~CMainFrame() override;
 
     // Starts the poll timer and shows the tray icon ("短消息通知", the
-    // normal picture) as soon as the desktop has a tray for it.
+    // normal picture) as soon as the desktop has a tray for it: a
+    // StatusNotifierItem host, else an XEmbed tray; the icon moves when
+    // that changes.
     void Create();
     // Exit: no query is started or acted on any more, the timers stop, the
     // icon goes.
@@ -55,9 +60,14 @@ private:
     void ShowUpdatePrompt() override;
     void ShowOtherTimerMessage() override;
 
+    // Shows the icon in the tray that the desktop has now.
     void ShowTray();
     void BuildMenu();
     void OnActivated(QSystemTrayIcon::ActivationReason reason);
+    // The icon was activated (a click, or a double click's first): the
+    // login page, once for a double click on every host.
+    void OnActivation();
+    QIcon CurrentIcon() const { return icon_id_ == kIconWhite ? icon_white_ : icon_normal_; }
 
     COrlimoApp& app_;
     Poller poller_;
@@ -66,10 +76,13 @@ private:
     QTimer blink_timer_;
     QIcon icon_normal_;
     QIcon icon_white_;
-    // Made only once a tray exists: Qt chooses between a StatusNotifierItem
-    // and XEmbed when the icon is made, for good. Until then, the watch.
+    // The icon over D-Bus (ours), and in an XEmbed tray while no tray host
+    // is registered (Qt's, made only then: Qt chooses XEmbed for good).
     std::unique_ptr<QSystemTrayIcon> tray_;
-    QPointer<CTrayWatch> tray_watch_;
+    std::unique_ptr<CStatusItem> item_;
+    std::unique_ptr<CTrayWatch> tray_watch_;
+    ActivationGate activations_;
+    QElapsedTimer clock_;
     int icon_id_ = kIconNormal;
     TrayTip tip_ = TrayTip::Normal;
     std::unique_ptr<QMenu> menu_;

@@ -10,41 +10,104 @@
 #endif
 #include <QTranslator>
 
-#include <cstdio>
+#include <QFile>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/instance.h"
 #include "core/poller.h"
 #include "linux/app.h"
 #include "linux/frame.h"
 
 namespace {
 
-// The session bus name that the running instance holds.
-const char kInstanceName[] = "com.dunlore.orlimo";
+// The session bus name that the running instance holds, without the
+// session (an earlier version's name, and the name without a session id).
+const char kInstanceBase[] = "com.dunlore.orlimo";
 
-// Whether another instance runs in this session: it holds the name on the
-// session bus, which is taken here without queueing (a queued request would
-// make this instance the next owner, not the only one). Without a session
-// bus, or when the bus answers nothing, this instance runs.
-bool AnotherInstanceRuns() {
+// The login session the program runs in, as logind names it.
+std::string SessionId() {
+    const char* id = std::getenv("XDG_SESSION_ID");
+    return id ? id : "";
+}
+
+// XDG_SESSION_ID as the process pid started with; nullopt when unreadable.
+std::optional<std::string> SessionIdOf(uint pid) {
+    QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+    if (!environ.open(QIODevice::ReadOnly)) return std::nullopt;
+    for (const QByteArray& entry : environ.readAll().split('\0')) {
+        if (entry.startsWith("XDG_SESSION_ID=")) return entry.mid(15).toStdString();
+    }
+    return std::string();
+}
+
+// The name by which another instance runs in this session, or nothing.
+// The running one holds the session's name on the session bus, which is
+// taken here without queueing (a queued request would make this instance
+// the next owner, not the only one). An earlier version, still running
+// after an upgrade, holds the name without the session: it counts when it
+// runs in this session (or says none). Without a session bus, or when the
+// bus answers nothing, this instance runs.
+QString RunningInstance(const QString& name) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()) return false;
+    if (!bus.isConnected() || !bus.interface()) return QString();
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-        bus.interface()->registerService(QString::fromLatin1(kInstanceName),
-                                         QDBusConnectionInterface::DontQueueService,
+        bus.interface()->registerService(name, QDBusConnectionInterface::DontQueueService,
                                          QDBusConnectionInterface::DontAllowReplacement);
-    return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered;
+    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered) return name;
+    const QString base = QString::fromLatin1(kInstanceBase);
+    if (name == base) return QString();
+    const QDBusReply<uint> pid = bus.interface()->servicePid(base);
+    if (!pid.isValid()) return QString();
+    const std::optional<std::string> other = SessionIdOf(pid.value());
+    return !other || other->empty() || *other == SessionId() ? base : QString();
+}
+
+// Qt's platform, unless the user chose one (QT_QPA_PLATFORM, -platform): in
+// a Wayland session that offers Xwayland, X11 through it. There the window
+// manager keeps a prompt that a poll raises above the user's window and
+// leaves them the keyboard, which Wayland lets no client ask for; without
+// Xwayland (or when it fails to start), Wayland (which Qt 5 would not try
+// on GNOME by itself).
+std::vector<char*> PlatformArguments(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    auto set = [](const char* variable) {
+        const char* value = std::getenv(variable);
+        return value && *value;
+    };
+    bool chosen = set("QT_QPA_PLATFORM");
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) chosen = true;
+    }
+    if (!chosen && set("WAYLAND_DISPLAY")) {
+        static char option[] = "-platform";
+        static char through_x11[] = "xcb;wayland";
+        static char wayland[] = "wayland";
+        args.insert(args.begin() + 1, {option, set("DISPLAY") ? through_x11 : wayland});
+    }
+    args.push_back(nullptr);
+    return args;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    std::vector<char*> args = PlatformArguments(argc, argv);
+    int qt_argc = static_cast<int>(args.size()) - 1;
+    QApplication app(qt_argc, args.data());
     // One instance per session: a second start (the applications menu, a
     // restored session beside the autostart entry) ends before it reads,
     // writes or shows anything.
-    if (AnotherInstanceRuns()) {
+    const QString instance = QString::fromStdString(orlimo::InstanceBusName(kInstanceBase, SessionId()));
+    const QString running = RunningInstance(instance);
+    if (!running.isEmpty()) {
         std::fprintf(stderr, "orlimo: already running in this session (%s on the session bus)\n",
-                     kInstanceName);
+                     qPrintable(running));
         return 0;
     }
 #if QT_CONFIG(sessionmanager)

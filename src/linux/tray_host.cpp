@@ -51,10 +51,16 @@ bool SelectionOwned(xcb_connection_t* c, xcb_atom_t selection) {
 
 }  // namespace
 
-CTrayWatch::CTrayWatch(std::function<void()> ready) : ready_(std::move(ready)) {
+CTrayWatch::CTrayWatch() {
     xembed_grace_.setSingleShot(true);
     xembed_grace_.setInterval(kXEmbedGraceMs);
-    connect(&xembed_grace_, &QTimer::timeout, this, [this] { Ready(); });
+    connect(&xembed_grace_, &QTimer::timeout, this, [this] {
+        xcb_connection_t* c = XConnection();
+        if (xembed_ || !c || !SelectionOwned(c, selection_atom_)) return;
+        xembed_ = true;
+        notice_.stop();
+        emit Changed();
+    });
     notice_.setSingleShot(true);
     connect(&notice_, &QTimer::timeout, this, [] {
         std::fprintf(stderr,
@@ -62,16 +68,29 @@ CTrayWatch::CTrayWatch(std::function<void()> ready) : ready_(std::move(ready)) {
                      "XEmbed tray); polls go on, and the icon shows once a tray comes\n");
     });
     notice_.start(kNoTrayNoticeMs);
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, [this] { AskWatcher(); });
 
     // Listening first, then asking: a tray that comes in between is not missed.
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
         service_watch_ = new QDBusServiceWatcher(QString::fromLatin1(kWatcher), bus,
-                                                 QDBusServiceWatcher::WatchForRegistration, this);
-        connect(service_watch_, &QDBusServiceWatcher::serviceRegistered, this, [this] { AskWatcher(); });
+                                                 QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(service_watch_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& owner) {
+                    if (owner.isEmpty()) {
+                        SetHost(false);  // the watcher went, and its hosts with it
+                        return;
+                    }
+                    attempt_ = 0;
+                    AskWatcher();
+                    emit WatcherCame();
+                });
         // From whichever process owns the watcher's name now or later.
         bus.connect(QString(), QString::fromLatin1(kWatcherPath), QString::fromLatin1(kWatcher),
                     QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(OnHostRegistered()));
+        bus.connect(QString(), QString::fromLatin1(kWatcherPath), QString::fromLatin1(kWatcher),
+                    QStringLiteral("StatusNotifierHostUnregistered"), this, SLOT(OnHostUnregistered()));
         AskWatcher();
     }
     if (xcb_connection_t* c = XConnection()) {
@@ -94,24 +113,47 @@ CTrayWatch::~CTrayWatch() {
 }
 
 void CTrayWatch::AskWatcher() {
+    retry_.stop();
     // Asked without waiting: the answer comes back through the event loop.
     QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(kWatcher),
                                                       QString::fromLatin1(kWatcherPath),
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
     get << QString::fromLatin1(kWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
+    const int asked = ++asked_;
     auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this, asked](QDBusPendingCallWatcher* done) {
         done->deleteLater();
+        if (asked != asked_) return;  // a later question is on its way
         const QDBusPendingReply<QDBusVariant> reply = *done;
-        if (reply.isValid() && reply.value().variant().toBool()) Ready();
+        if (reply.isValid()) {
+            attempt_ = 0;
+            SetHost(reply.value().variant().toBool());
+            return;
+        }
+        // No watcher at all: the service watch says when one comes. Any other
+        // failure (a watcher that has just taken its name and is not ready,
+        // one that is busy) is asked again a few times.
+        const QDBusError::ErrorType error = reply.error().type();
+        if (error == QDBusError::ServiceUnknown) return;
+        if (attempt_ < kRetries) retry_.start(kFirstRetryMs << attempt_++);
     });
 }
 
-void CTrayWatch::OnHostRegistered() { Ready(); }
+void CTrayWatch::SetHost(bool registered) {
+    if (registered) notice_.stop();
+    if (registered == host_) return;
+    host_ = registered;
+    emit Changed();
+}
+
+void CTrayWatch::OnHostRegistered() { SetHost(true); }
+
+// The watcher may have other hosts still: it says.
+void CTrayWatch::OnHostUnregistered() { AskWatcher(); }
 
 void CTrayWatch::XEmbedTrayCame() {
-    if (!xembed_grace_.isActive()) xembed_grace_.start();
+    if (!xembed_ && !xembed_grace_.isActive()) xembed_grace_.start();
 }
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -119,7 +161,7 @@ bool CTrayWatch::nativeEventFilter(const QByteArray& type, void* message, qintpt
 #else
 bool CTrayWatch::nativeEventFilter(const QByteArray& type, void* message, long*) {
 #endif
-    if (type != "xcb_generic_event_t" || done_) return false;
+    if (type != "xcb_generic_event_t") return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
     if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) return false;
     const auto* client = reinterpret_cast<const xcb_client_message_event_t*>(event);
@@ -127,15 +169,6 @@ bool CTrayWatch::nativeEventFilter(const QByteArray& type, void* message, long*)
         XEmbedTrayCame();
     }
     return false;  // Qt sees it too
-}
-
-void CTrayWatch::Ready() {
-    if (done_) return;
-    done_ = true;
-    xembed_grace_.stop();
-    notice_.stop();
-    // Queued: the receiver may delete this object.
-    QMetaObject::invokeMethod(this, [this] { ready_(); }, Qt::QueuedConnection);
 }
 
 }  // namespace orlimo

@@ -1,14 +1,11 @@
-// When the desktop has a tray for the icon. Qt chooses between a
-// StatusNotifierItem and XEmbed once, when the first icon is made, and keeps
-// that choice for the life of the process: an icon made before the panel's
-// tray is there would never reach it. So the icon waits for a tray, for as
-// long as it takes; the checks are events, not a poll.
+// Which trays the desktop has, now and whenever that changes: a
+// StatusNotifierItem host registered with the watcher on the session bus,
+// and an XEmbed tray (the owner of the screen's tray selection). The checks
+// are events, not a poll; a watcher query that fails is asked again.
 #pragma once
 #include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <QTimer>
-
-#include <functional>
 
 class QDBusServiceWatcher;
 
@@ -18,17 +15,23 @@ class CTrayWatch : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 
 public:
-    // ready runs once, from the event loop, when there is a tray: a
-    // StatusNotifierItem host registered with the watcher (at start, by the
-    // watcher's StatusNotifierHostRegistered signal, or a watcher appearing
-    // on the session bus that has one), or an owner of the screen's XEmbed
-    // tray selection (at start, or its MANAGER message) that has been there
-    // for kXEmbedGraceMs without a StatusNotifierItem host coming too (a
-    // panel that offers both may take the XEmbed selection first).
-    explicit CTrayWatch(std::function<void()> ready);
+    CTrayWatch();
     ~CTrayWatch() override;
 
+    // The watcher says a StatusNotifierItem host is registered (asked at
+    // start, whenever a watcher appears on the session bus or says a host
+    // came or went; its StatusNotifierHostRegistered signal says so too).
+    bool HostRegistered() const { return host_; }
+    // An XEmbed tray has been there for kXEmbedGraceMs (at start, or since
+    // its MANAGER message) without a StatusNotifierItem host coming too: a
+    // panel that offers both (xfce4-panel) may take the selection first.
+    bool XEmbedReady() const { return xembed_; }
+
     static constexpr int kXEmbedGraceMs = 2000;
+    // A failed query of the watcher is asked again this many times, the
+    // first after kFirstRetryMs, each wait twice the one before.
+    static constexpr int kRetries = 6;
+    static constexpr int kFirstRetryMs = 250;
     // After this long without a tray, one line on standard error says why
     // there is no icon; the watch goes on.
     static constexpr int kNoTrayNoticeMs = 30000;
@@ -39,16 +42,27 @@ public:
     bool nativeEventFilter(const QByteArray& type, void* message, long* result) override;
 #endif
 
+signals:
+    // HostRegistered() or XEmbedReady() changed.
+    void Changed();
+    // A watcher took its name on the bus (the first, or one that restarted):
+    // items register with it again.
+    void WatcherCame();
+
 private slots:
     void OnHostRegistered();
+    void OnHostUnregistered();
 
 private:
     void AskWatcher();
+    void SetHost(bool registered);
     void XEmbedTrayCame();
-    void Ready();
 
-    std::function<void()> ready_;
-    bool done_ = false;
+    bool host_ = false;
+    bool xembed_ = false;
+    int asked_ = 0;      // queries sent; only the latest one's answer counts
+    int attempt_ = 0;    // failed queries in a row
+    QTimer retry_;
     QDBusServiceWatcher* service_watch_ = nullptr;
     QTimer xembed_grace_;
     QTimer notice_;

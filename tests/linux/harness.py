@@ -53,6 +53,12 @@ class HarnessError(Exception):
     pass
 
 
+def item_bus_name(item):
+    """The bus name of a watcher's item: "NAME", "NAME/PATH", or GNOME's
+    "NAME@/PATH"."""
+    return re.split(r"[@/]", str(item), 1)[0]
+
+
 def wait_until(predicate, timeout, interval=0.1):
     """Calls predicate until it returns a true value or timeout seconds have
     passed; returns its last value."""
@@ -241,7 +247,7 @@ class Program:
         self.proc = None
         self.item_name = None
         self.out = None
-        self.env_overrides = {}  # e.g. another DISPLAY
+        self.env_overrides = {}  # e.g. another DISPLAY; None takes a variable away
 
     # -- files -------------------------------------------------------------
 
@@ -282,7 +288,7 @@ class Program:
             "QT_QPA_PLATFORM": "xcb",
         })
         env.update(self.env_overrides)
-        return env
+        return {k: v for k, v in env.items() if v is not None}
 
     def output(self):
         """What the program wrote to stdout and stderr so far, whole lines."""
@@ -316,7 +322,7 @@ class Program:
         new = wait_until(lambda: [i for i in self.items() if i not in before], timeout)
         if not new:
             raise HarnessError("no tray item registered within %d s" % timeout)
-        self.item_name = new[-1].split("/")[0]
+        self.item_name = item_bus_name(new[-1])
 
     def running(self):
         return self.proc is not None and self.proc.poll() is None
@@ -444,6 +450,37 @@ class Program:
     def wait_addresses(self, count, timeout=10):
         wait_until(lambda: len(self.addresses()) >= count, timeout)
         return self.addresses()
+
+
+class Monitor:
+    """What one program sends on the run's session bus, in the order the bus
+    passes it on (dbus-monitor): signals and replies alike."""
+
+    def __init__(self, run, sender, timeout=10):
+        self.path = Path(tempfile.mkstemp(prefix="monitor-", suffix=".txt", dir=run.work)[1])
+        self.out = open(self.path, "wb")
+        self.proc = run._spawn(["dbus-monitor", "--address", run.bus_address, "sender='%s'" % sender],
+                               stdout=self.out)
+        # Ready once it sees the program answer a ping.
+        peer = run.bus.get_object(sender, "/")
+        if not wait_until(lambda: peer.Ping(dbus_interface="org.freedesktop.DBus.Peer") or
+                          any(m["kind"] == "method return" for m in self.messages()), timeout, 0.2):
+            raise HarnessError("dbus-monitor did not start")
+
+    def messages(self):
+        """[{kind, member, args}], each argument line stripped."""
+        out = []
+        for line in self.path.read_text(errors="replace").splitlines():
+            m = re.match(r"^(signal|method call|method return|error) .*?(?:member=(\S+))?$", line)
+            if m:
+                out.append({"kind": m.group(1), "member": m.group(2), "args": []})
+            elif out and line.startswith(" "):
+                out[-1]["args"].append(line.strip())
+        return out
+
+    def stop(self):
+        _terminate(self.proc)
+        self.out.close()
 
 
 # ------------------------------------------------------------ accessibility

@@ -40,7 +40,7 @@ except ImportError as e:  # another python3 than Debian's, or bindings missing
 
 
 # Start-up first: when the program cannot start, that failure comes first.
-MODULES = ["test_startup", "test_menu", "test_notify", "test_session", "test_desktop", "test_package"]
+MODULES = ["test_startup", "test_menu", "test_notify", "test_session", "test_gnome", "test_desktop", "test_package"]
 assert sorted(MODULES) == sorted(p.stem for p in HERE.glob("test_*.py")), "run.py lists every test file"
 
 

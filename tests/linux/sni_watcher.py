@@ -4,7 +4,9 @@ org.kde.StatusNotifierWatcher on the session bus, says that a tray host is
 registered (Qt only shows its icon over D-Bus then) and keeps the list of
 registered items, dropping an item when its owner leaves the bus. A test can make it say
 that no host is registered, as before a desktop's panel has started, and
-register one later (org.orlimo.Test.SetHostRegistered).
+register one later (org.orlimo.Test.SetHostRegistered), and make its next
+queries of IsStatusNotifierHostRegistered and registrations fail, as a
+watcher that has just started may (FailNext; Queries counts the queries).
 
     /usr/bin/python3 tests/linux/sni_watcher.py
 
@@ -48,12 +50,19 @@ INTROSPECTION = """<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Intro
 </node>"""
 
 
+class NotReady(dbus.DBusException):
+    _dbus_error_name = "org.orlimo.Test.Error.NotReady"
+
+
 class Watcher(dbus.service.Object):
     def __init__(self, bus):
         super().__init__(bus, PATH)
         self.bus = bus
         self.items = []  # "busname" or "busname/path"
         self.host = True
+        self.fail_queries = 0        # the next queries and registrations that
+        self.fail_registrations = 0  # fail, as a watcher not yet ready does
+        self.queries = 0
         bus.add_signal_receiver(self.owner_changed, "NameOwnerChanged",
                                 "org.freedesktop.DBus", "org.freedesktop.DBus")
 
@@ -70,6 +79,11 @@ class Watcher(dbus.service.Object):
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
     def Get(self, interface, prop):
+        if prop == "IsStatusNotifierHostRegistered":
+            self.queries += 1
+            if self.fail_queries > 0:
+                self.fail_queries -= 1
+                raise NotReady("not ready yet")
         return self.GetAll(interface)[prop]
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
@@ -80,6 +94,9 @@ class Watcher(dbus.service.Object):
 
     @dbus.service.method(NAME, in_signature="s", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
+        if self.fail_registrations > 0:
+            self.fail_registrations -= 1
+            raise NotReady("not ready yet")
         # An item names either its bus name or (KDE's form) its object path.
         item = sender + service if service.startswith("/") else str(service)
         if item not in self.items:
@@ -95,6 +112,14 @@ class Watcher(dbus.service.Object):
         self.host = bool(registered)
         if self.host:
             self.StatusNotifierHostRegistered()
+
+    @dbus.service.method(TEST, in_signature="ii")
+    def FailNext(self, queries, registrations):
+        self.fail_queries, self.fail_registrations = queries, registrations
+
+    @dbus.service.method(TEST, out_signature="i")
+    def Queries(self):
+        return self.queries
 
     @dbus.service.signal(NAME, signature="s")
     def StatusNotifierItemRegistered(self, item):

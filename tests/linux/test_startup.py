@@ -3,6 +3,8 @@ policy file, the tray item, the shortcuts written at every start, exit."""
 
 import os
 import tempfile
+import re
+import subprocess
 import time
 from pathlib import Path
 
@@ -11,6 +13,13 @@ from harness import (NO_SETTINGS_TEXT, TIP_NORMAL, ProgramTest, cmake_cache, col
                      exec_argv, wait_dialog, wait_no_dialog, wait_until)
 
 SHORTCUT = "orlimo-portal.desktop"
+CTRAY_XEMBED_GRACE = 2.0  # s an XEmbed tray is given for a host to come too
+
+
+def x(*argv, check=True):
+    """An X client command on the run's display; its output."""
+    return subprocess.run(argv, env=harness.RUN.base_env(), capture_output=True, text=True, timeout=30,
+                          check=check).stdout
 
 
 class StartupTests(ProgramTest):
@@ -56,12 +65,13 @@ class StartupTests(ProgramTest):
         # Started with the session before the panel, and the panel (or the
         # AppIndicator extension) comes after more than 30 s: the icon must
         # still reach its tray over StatusNotifierItem; polls and prompts go
-        # on meanwhile.
+        # on meanwhile. The item waits registered with the watcher, where a
+        # host that comes finds it.
         harness.RUN.set_tray_host(False)
         self.addCleanup(harness.RUN.set_tray_host, True)
         started = time.monotonic()
         p = self.start(shared=self.settings(interval=0, user_id=3), wait_tray=False)
-        before = p.items()
+        p.wait_tray()
         harness.RUN.portal("queue", {"kind": "has"})
         prompt = wait_dialog("消息通知", 15)
         self.assertIsNotNone(prompt, "no prompt while there is no tray")
@@ -72,11 +82,10 @@ class StartupTests(ProgramTest):
         # Past the 30 s after which an earlier version made its icon anyway.
         time.sleep(max(0.0, started + 33 - time.monotonic()))
         self.assertTrue(p.running())
-        self.assertEqual(p.items(), before, "no item while no tray host is there")
         polls = [r for r in harness.RUN.portal_requests("/velsa/home/notifyMsg.jsp") if r["query"] == "usr_id=3&ver=1"]
         self.assertGreater(len(polls), 20, "polls go on while there is no tray")
         harness.RUN.set_tray_host(True)
-        p.wait_tray(before, timeout=10)
+        self.assertIn(p.item_name, [harness.item_bus_name(i) for i in p.items()])
         self.assertEqual(p.tooltip(), TIP_NORMAL)
         self.assertEqual(len([line for line in p.output() if line.startswith(notice)]), 1)
 
@@ -292,3 +301,64 @@ class PolicyTests(ProgramTest):
         p = self.start(user=p.user_config.read_bytes())
         self.assertTrue(wait_until(lambda: self.polls(a, 8), 10))
         self.assertTrue(p.find_item("自动运行")["enabled"])
+
+
+class TrayTests(ProgramTest):
+    """An XEmbed tray (trayer) on the run's display beside the stand-in
+    watcher: a desktop whose panel has only the old tray (Xfce, MATE) while
+    a KDE program's watcher runs without a host."""
+
+    def setUp(self):
+        super().setUp()
+        self.watcher = harness.RUN.bus.get_object("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher")
+        # Now and then trayer cannot open the display at its first try (as
+        # mutter: see test_session).
+        for _ in range(3):
+            tray = subprocess.Popen(["trayer"], env=harness.RUN.base_env(), stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            self.addCleanup(harness._terminate, tray)
+            shown = wait_until(lambda: tray.poll() is not None or x("xdotool", "search", "--pid", str(tray.pid),
+                                                                     check=False).split(), 10)
+            if shown and tray.poll() is None:
+                break
+            harness._terminate(tray)
+        else:
+            raise harness.HarnessError("trayer did not start")
+
+    def docked(self, p):
+        """The program's windows that an XEmbed tray holds (not top-level)."""
+        out = []
+        for w in x("xdotool", "search", "--pid", str(p.proc.pid), check=False).split():
+            tree = x("xwininfo", "-id", w, "-tree", check=False)
+            parent = re.search(r"Parent window id: (0x[0-9a-f]+)", tree)
+            root = re.search(r"Root window id: (0x[0-9a-f]+)", tree)
+            if parent and root and parent.group(1) != root.group(1):
+                out.append(int(w))
+        return out
+
+    def test_the_icon_shows_in_an_xembed_tray_and_moves_to_a_host_that_comes_later(self):
+        harness.RUN.set_tray_host(False)
+        self.addCleanup(harness.RUN.set_tray_host, True)
+        p = self.start(shared=self.settings(), wait_tray=False)
+        self.assertTrue(wait_until(lambda: self.docked(p), 10), "no icon in the XEmbed tray")
+        # A host registers (the panel gains a StatusNotifierItem tray): it
+        # finds the item with the watcher, and the XEmbed icon goes.
+        harness.RUN.set_tray_host(True)
+        self.assertTrue(wait_until(lambda: not self.docked(p), 10), "the XEmbed icon stays beside the host's")
+        p.wait_tray()
+        self.assertEqual(p.tooltip(), TIP_NORMAL)
+        p.activate()
+        self.assertEqual(len(p.wait_addresses(1)), 1)
+
+    def test_a_watcher_that_is_not_ready_is_asked_again(self):
+        # The first queries of the host and the first registrations fail;
+        # no signal comes. Asked again, the watcher says a host is there:
+        # the item registers, and no XEmbed icon is added beside it.
+        self.watcher.FailNext(2, 2, dbus_interface="org.orlimo.Test")
+        self.addCleanup(self.watcher.FailNext, 0, 0, dbus_interface="org.orlimo.Test")
+        before = self.watcher.Queries(dbus_interface="org.orlimo.Test")
+        p = self.start(shared=self.settings(), wait_tray=False)
+        p.wait_tray(timeout=10)
+        self.assertGreaterEqual(self.watcher.Queries(dbus_interface="org.orlimo.Test") - before, 3)
+        time.sleep(CTRAY_XEMBED_GRACE + 1.5)
+        self.assertEqual(self.docked(p), [], "an XEmbed icon beside the host's item")
