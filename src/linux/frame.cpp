@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QStyleHints>
 
+#include "core/portal.h"
 #include "linux/app.h"
 #include "linux/dialogs.h"
 #include "linux/texts.h"
@@ -153,9 +154,16 @@ void CMainFrame::UpdateMenuItems() {
         if (action->text() != ui.text) action->setText(ui.text);
         if (action->isEnabled() != ui.enabled) action->setEnabled(ui.enabled);
         if (action->isCheckable() && action->isChecked() != ui.checked) action->setChecked(ui.checked);
-        // An item left without a caption (a favorite with none) is not
-        // shown: a tray host would draw it as a blank row.
-        if (action->isVisible() == ui.text.isEmpty()) action->setVisible(!ui.text.isEmpty());
+        // A favorite that would open nothing is not shown: one left without
+        // a caption would be drawn by a tray host as a blank row, and one
+        // without an address it opens (favorite 2 without a bookmark, an
+        // address of another scheme) would be a row that does nothing.
+        bool shown = !ui.text.isEmpty();
+        if (const int n = FavoriteNumber(id)) {
+            const std::optional<std::string> target = FavoriteTarget(n, app_.bookmark_entries);
+            shown = shown && target && LaunchableAddress(*target);
+        }
+        if (action->isVisible() != shown) action->setVisible(shown);
     }
     // Nor is a separator that would follow another (or open a menu) once
     // such items are gone; the one that ends a popup stays, as in the
