@@ -32,7 +32,8 @@ add_custom_command(
 file(GLOB ORLIMO_LINUX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/linux/*.cpp)
 add_executable(orlimo ${ORLIMO_LINUX_SOURCES} ${ORLIMO_GENERATED}/orlimo_rc.h)
 target_include_directories(orlimo PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/res ${ORLIMO_GENERATED})
-target_link_libraries(orlimo PRIVATE orlimo_core ${ORLIMO_QT}::Widgets ${ORLIMO_QT}::Network ${ORLIMO_QT}::DBus X11::xcb)
+target_link_libraries(orlimo PRIVATE orlimo_core ${ORLIMO_QT}::Widgets ${ORLIMO_QT}::Network ${ORLIMO_QT}::DBus X11::xcb
+                      ${CMAKE_DL_LIBS})
 if(ORLIMO_QT_MAJOR STREQUAL "5")
   target_link_libraries(orlimo PRIVATE Qt5::X11Extras)
 endif()

@@ -66,7 +66,14 @@ void CMainFrame::Create() {
     connect(tray_watch_.get(), &CTrayWatch::WatcherCame, this, [this] {
         if (item_) item_->RegisterWithWatcher();
     });
+    // Prompts wait while the user presents; a poll soon after a wake, and
+    // after the network comes back to a failed state.
+    attention_ = std::make_unique<CAttention>();
+    connect(attention_.get(), &CAttention::Woke, this, [this] { poller_.OnWake(); });
+    connect(attention_.get(), &CAttention::NetworkChanged, this, [this] { poller_.OnNetworkChanged(); });
 }
+
+bool CMainFrame::UserCanBeDisturbed() { return !attention_ || attention_->UserCanBeDisturbed(); }
 
 void CMainFrame::ShowTray() {
     if (!tray_watch_) return;
@@ -87,6 +94,7 @@ void CMainFrame::ShowTray() {
 
 void CMainFrame::Destroy() {
     tray_watch_.reset();
+    attention_.reset();
     poller_.Stop();
     fetcher_.Cancel();
     poll_timer_.stop();

@@ -17,6 +17,7 @@
 
 #include "core/activation.h"
 #include "core/poller.h"
+#include "linux/attention.h"
 #include "linux/fetch.h"
 #include "linux/status_item.h"
 #include "linux/tray_host.h"
@@ -59,6 +60,7 @@ private:
     void ShowNewMessagePrompt() override;
     void ShowUpdatePrompt() override;
     void ShowOtherTimerMessage() override;
+    bool UserCanBeDisturbed() override;
 
     // Shows the icon in the tray that the desktop has now.
     void ShowTray();
@@ -81,6 +83,7 @@ private:
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::unique_ptr<CStatusItem> item_;
     std::unique_ptr<CTrayWatch> tray_watch_;
+    std::unique_ptr<CAttention> attention_;
     ActivationGate activations_;
     QElapsedTimer clock_;
     int icon_id_ = kIconNormal;

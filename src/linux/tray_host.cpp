@@ -17,12 +17,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace orlimo {
-namespace {
-
-const char kWatcher[] = "org.kde.StatusNotifierWatcher";
-const char kWatcherPath[] = "/StatusNotifierWatcher";
 
 xcb_connection_t* XConnection() {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -33,13 +30,18 @@ xcb_connection_t* XConnection() {
 #endif
 }
 
-xcb_atom_t Atom(xcb_connection_t* c, const char* name, size_t length) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(length), name), nullptr);
+unsigned XAtom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
     const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     free(reply);
     return atom;
 }
+
+namespace {
+
+const char kWatcher[] = "org.kde.StatusNotifierWatcher";
+const char kWatcherPath[] = "/StatusNotifierWatcher";
 
 bool SelectionOwned(xcb_connection_t* c, xcb_atom_t selection) {
     xcb_get_selection_owner_reply_t* owner =
@@ -99,8 +101,8 @@ CTrayWatch::CTrayWatch() {
         // MANAGER message, which Qt's own root-window mask lets through.
         static const char kManager[] = "MANAGER";
         static const char kSelection[] = "_NET_SYSTEM_TRAY_S0";
-        manager_atom_ = Atom(c, kManager, sizeof kManager - 1);
-        selection_atom_ = Atom(c, kSelection, sizeof kSelection - 1);
+        manager_atom_ = XAtom(c, kManager);
+        selection_atom_ = XAtom(c, kSelection);
         if (manager_atom_ != XCB_ATOM_NONE && selection_atom_ != XCB_ATOM_NONE) {
             QCoreApplication::instance()->installNativeEventFilter(this);
             if (SelectionOwned(c, selection_atom_)) XEmbedTrayCame();

@@ -8,8 +8,14 @@
 #include <QTimer>
 
 class QDBusServiceWatcher;
+struct xcb_connection_t;
 
 namespace orlimo {
+
+// Qt's own X connection; null when the program does not run on X11.
+xcb_connection_t* XConnection();
+// An atom of that X server; XCB_ATOM_NONE (0) when it cannot be had.
+unsigned XAtom(xcb_connection_t* c, const char* name);
 
 class CTrayWatch : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT

@@ -29,6 +29,7 @@ import urllib.request
 from pathlib import Path
 
 import dbus
+import dbus.bus
 import gi
 
 gi.require_version("Atspi", "2.0")
@@ -153,15 +154,31 @@ class Run:
         self.procs.append(p)
 
     def _start_bus(self):
+        self.bus_address = self.start_bus()
+
+    def start_bus(self):
+        """A bus daemon of its own (the run's session bus, or a private
+        "system bus" for a test); its address. It ends with the run."""
         # In the foreground, as a child of this process, so it is waited for.
         r, w = os.pipe()
         self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile",
                      "--print-address=%d" % w], pass_fds=(w,), env=self.base_env(with_bus=False))
         os.close(w)
         try:
-            self.bus_address = _read_all_line(r, 20, "dbus-daemon")
+            return _read_all_line(r, 20, "dbus-daemon")
         finally:
             os.close(r)
+
+    def stand_in(self, role, address):
+        """tests/linux/desktop_stand_ins.py ROLE on the bus at address: its
+        object, once it owns its name. It ends with the run."""
+        p = self._spawn([PYTHON, str(Path(__file__).parent / "desktop_stand_ins.py"), role, address],
+                        stdout=subprocess.PIPE)
+        if _read_line(p, 15, "the %s stand-in" % role) != "ready":
+            raise HarnessError("the %s stand-in did not start" % role)
+        name, path = {"notifications": ("org.freedesktop.Notifications", "/org/freedesktop/Notifications"),
+                      "logind": ("org.freedesktop.login1", "/org/freedesktop/login1")}[role]
+        return p, dbus.bus.BusConnection(address).get_object(name, path)
 
     def stop(self):
         for p in reversed(self.procs):

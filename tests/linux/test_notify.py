@@ -4,6 +4,7 @@ server that does not answer. interval_time 0 polls every second."""
 
 import importlib.util
 import subprocess
+import time
 
 import harness
 from harness import (DBUSMENU, TIP_NET_FAULT, TIP_NEW_MESSAGE, TIP_NORMAL, ProgramTest, colourful,
@@ -271,3 +272,43 @@ class TlsTests(ProgramTest):
         self.assertIsNone(wait_dialog(PROMPT, 3))
         self.assertEqual(requests(), [], "a request passed the untrusted certificate")
         self.assertEqual(p.tooltip(), TIP_NET_FAULT)
+
+
+class AttentionTests(ProgramTest):
+    """What the desktop says of its user: while the notification server
+    inhibits notifications (do not disturb), messages blink the icon and
+    set the tooltip but raise no prompt, which comes once it stops; after
+    logind says the computer woke, a poll comes within seconds. (A window
+    in full screen: test_session's WindowManagerTests.)"""
+
+    def test_the_prompt_waits_while_notifications_are_inhibited(self):
+        server, notifications = harness.RUN.stand_in("notifications", harness.RUN.bus_address)
+        self.addCleanup(harness._terminate, server)
+        notifications.SetInhibited(True, dbus_interface="org.orlimo.Test")
+        p = self.start(shared=self.settings(interval=0))
+        portal("default", kind="has")
+        self.assertTrue(wait_until(lambda: p.tooltip() == TIP_NEW_MESSAGE, 10), p.tooltip())
+        self.assertIsNone(wait_dialog(PROMPT, 3), "a prompt while notifications are inhibited")
+        notifications.SetInhibited(False, dbus_interface="org.orlimo.Test")
+        prompt = wait_dialog(PROMPT, 10)
+        self.assertIsNotNone(prompt, "no prompt once notifications are allowed again")
+        prompt.press("下次再说")
+        self.assertTrue(wait_no_dialog(PROMPT))
+
+    def test_a_wake_brings_a_poll(self):
+        system = harness.RUN.start_bus()
+        logind_proc, logind = harness.RUN.stand_in("logind", system)
+        self.addCleanup(harness._terminate, logind_proc)
+
+        def on_system_bus(p):
+            p.env_overrides["DBUS_SYSTEM_BUS_ADDRESS"] = system
+        p = self.start(shared=self.settings(interval=60), setup=on_system_bus)
+        time.sleep(2)
+        self.assertEqual(polls(), [], "a poll with interval_time=60 before the wake")
+        logind.Sleep(True, dbus_interface="org.orlimo.Test")
+        time.sleep(1)
+        logind.Sleep(False, dbus_interface="org.orlimo.Test")
+        self.assertTrue(wait_until(polls, 15), "no poll after the wake")
+        time.sleep(3)
+        self.assertEqual(len(polls()), 1, "one poll for one wake")
+        self.assertTrue(p.running())

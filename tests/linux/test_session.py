@@ -7,12 +7,13 @@ import shutil
 import subprocess
 import tempfile
 import threading
+import time
 from pathlib import Path
 
 import dbus
 
 import harness
-from harness import INSTANCE, Program, ProgramTest, wait_dialog, wait_until
+from harness import INSTANCE, TIP_NEW_MESSAGE, Program, ProgramTest, wait_dialog, wait_until
 
 NOTIFY = "/velsa/home/notifyMsg.jsp"
 PROMPT = "消息通知"
@@ -150,6 +151,35 @@ class WindowManagerTests(ProgramTest):
         if not managed or mutter.poll() is not None:
             raise harness.HarnessError("mutter does not manage %s (see %s)" % (self.display, scratch / "mutter.log"))
         self.scratch = scratch
+
+    def test_no_prompt_over_a_full_screen_window_and_the_prompt_once_it_goes(self):
+        # A slide show: a window in full screen, in front.
+        show = subprocess.Popen(["xterm", "-display", self.display, "-fullscreen"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        self.addCleanup(harness._terminate, show)
+        found = wait_until(lambda: x(self.display, "xdotool", "search", "--onlyvisible", "--pid",
+                                     str(show.pid), check=False).split(), 20)
+        self.assertTrue(found, "no full-screen window")
+        x(self.display, "xdotool", "windowactivate", "--sync", found[0])
+        self.assertTrue(wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" in x(
+            self.display, "xprop", "-id", found[0], "_NET_WM_STATE"), 10), "the window is not full screen")
+
+        def setup(p):
+            p.env_overrides["DISPLAY"] = self.display
+        p = self.start(shared=self.settings(interval=0), setup=setup)
+
+        def prompts():
+            windows = x(self.display, "xdotool", "search", "--onlyvisible", "--pid", str(p.proc.pid),
+                        check=False).split()
+            return [w for w in windows if PROMPT in x(self.display, "xprop", "-id", w, "_NET_WM_NAME")]
+        harness.RUN.portal("default", {"kind": "has"})
+        self.assertTrue(wait_until(lambda: p.tooltip() == TIP_NEW_MESSAGE, 10), p.tooltip())
+        time.sleep(3)
+        self.assertEqual(prompts(), [], "a prompt over the full-screen window")
+        harness._terminate(show)
+        self.assertTrue(wait_until(prompts, 10), "no prompt once the full-screen window went")
+        time.sleep(2)
+        self.assertEqual(len(prompts()), 1)
 
     def test_the_prompt_shows_above_the_window_being_typed_in_and_leaves_it_the_keyboard(self):
         # The user types into a terminal, whose lines go to a file.
