@@ -295,6 +295,21 @@ class AttentionTests(ProgramTest):
         prompt.press("下次再说")
         self.assertTrue(wait_no_dialog(PROMPT))
 
+    def test_the_prompt_waits_while_gnome_does_not_disturb(self):
+        # GNOME's setting, in a GSettings key file (dconf in a real session).
+        def do_not_disturb(p, on=True):
+            p.env_overrides["GSETTINGS_BACKEND"] = "keyfile"
+            p.write(p.config_home / "glib-2.0" / "settings" / "keyfile",
+                    "[org/gnome/desktop/notifications]\nshow-banners=%s\n" % ("false" if on else "true"))
+        p = self.start(shared=self.settings(interval=0), setup=do_not_disturb)
+        portal("default", kind="has")
+        self.assertTrue(wait_until(lambda: p.tooltip() == TIP_NEW_MESSAGE, 10), p.tooltip())
+        self.assertIsNone(wait_dialog(PROMPT, 3), "a prompt while GNOME does not disturb")
+        do_not_disturb(p, on=False)
+        prompt = wait_dialog(PROMPT, 10)
+        self.assertIsNotNone(prompt, "no prompt once GNOME may disturb again")
+        prompt.press("下次再说")
+
     def test_a_wake_brings_a_poll(self):
         system = harness.RUN.start_bus()
         logind_proc, logind = harness.RUN.stand_in("logind", system)
