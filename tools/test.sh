@@ -24,7 +24,8 @@
 # build in a 64-bit prefix, each where this machine's Wine can run it: some
 # machines cannot execute 32-bit programs at all, and there only the x86_64
 # build runs (the line before the last says which ran and why).
-# A tier that runs no test counts as failed.
+# The Linux tiers' tests run beside the win and e2e tiers, and their lines
+# come last. A tier that runs no test counts as failed.
 # Installs what is missing first (tools/setup.sh), then builds.
 # Usage: tools/test.sh [--tier build|unit|asan|fuzz|win|release|e2e|linux|linux-qt5|linux-arm64]...
 set -uo pipefail
@@ -198,21 +199,23 @@ if want fuzz; then
   fi
 fi
 
-# The Linux front end: its build and package, then its black-box tests
-# (Debian's python3, which has the D-Bus and AT-SPI bindings); for Qt 6,
-# Qt 5 and the arm64 build, which runs under qemu-user.
-linux_tier() {  # PRESET (also the tier's name)
-  local preset=$1
-  if { build "$preset" && cmake --build --preset "$preset" -j2 --target package; } \
-       >"build/logs/build-$preset.log" 2>&1; then
-    ORLIMO_LINUX_BUILD=$ROOT/build/$preset timeout -k 10 900 /usr/bin/python3 tests/linux/run.py </dev/null 2>&1 |
-      tee "build/logs/$preset.log" | tail -n 25
-    count_summary "$preset" "build/logs/$preset.log" linux
-  else
-    tail -n 30 "build/logs/build-$preset.log"; echo "the $preset build failed"; count "$preset" 0 1
-  fi
-}
 skipped=""
+if want release; then
+  bash tests/release/run.sh </dev/null >build/logs/release.log 2>&1
+  grep -E '^FAIL' build/logs/release.log
+  count_summary release build/logs/release.log release || tail -n 20 build/logs/release.log
+  note=$(grep -m1 '^release: the arm64 package was not made' build/logs/release.log)
+  [ -n "$note" ] && skipped="$skipped; ${note#release: }"
+fi
+
+# The Linux front end: its build and package (here, after the release tier,
+# which builds two of the same folders and stamps them for its run), then its
+# black-box tests (Debian's python3, which has the D-Bus and AT-SPI bindings);
+# for Qt 6, Qt 5 and the arm64 build, which runs under qemu-user. The three
+# test runs go one after the other, beside the Win32 and end-to-end tiers:
+# each has its own display and bus, and most of their time is spent waiting
+# for a desktop or a program to start.
+linux_built=()
 for preset in linux linux-qt5 linux-arm64; do
   want "$preset" || continue
   # Its packages come from Debian's arm64 index, which tools/setup.sh may
@@ -223,8 +226,23 @@ for preset in linux linux-qt5 linux-arm64; do
     echo "== linux-arm64: did not run (no arm64 packages)"
     continue
   fi
-  linux_tier "$preset"
+  if { build "$preset" && cmake --build --preset "$preset" -j2 --target package; } \
+       >"build/logs/build-$preset.log" 2>&1; then
+    linux_built+=("$preset")
+  else
+    tail -n 30 "build/logs/build-$preset.log"; echo "the $preset build failed"; count "$preset" 0 1
+  fi
 done
+linux_pid=""
+if [ ${#linux_built[@]} -gt 0 ]; then
+  (
+    for preset in "${linux_built[@]}"; do
+      ORLIMO_LINUX_BUILD=$ROOT/build/$preset timeout -k 10 900 /usr/bin/python3 tests/linux/run.py \
+        </dev/null >"build/logs/$preset.log" 2>&1
+    done
+  ) &
+  linux_pid=$!
+fi
 
 if want win; then
   for arch in "${wine_arches[@]}"; do
@@ -258,14 +276,6 @@ if want win; then
   done
 fi
 
-if want release; then
-  bash tests/release/run.sh </dev/null >build/logs/release.log 2>&1
-  grep -E '^FAIL' build/logs/release.log
-  count_summary release build/logs/release.log release || tail -n 20 build/logs/release.log
-  note=$(grep -m1 '^release: the arm64 package was not made' build/logs/release.log)
-  [ -n "$note" ] && skipped="$skipped; ${note#release: }"
-fi
-
 # The architectures' end-to-end runs go side by side: each has its own
 # display, prefixes and portals, and most of their time is spent waiting.
 if want e2e; then
@@ -281,6 +291,16 @@ if want e2e; then
     sed -n '/^===== /,$p' "$log" | head -n 150
     grep -E '^e2e: ' "$log" | tail -n 2
     count_summary "e2e-$arch" "$log" e2e
+  done
+fi
+
+# The Linux tiers' closing lines, once they have ended.
+if [ -n "$linux_pid" ]; then
+  wait "$linux_pid"
+  for preset in "${linux_built[@]}"; do
+    log=build/logs/$preset.log
+    echo "== $preset:"; tail -n 25 "$log"
+    count_summary "$preset" "$log" linux
   done
 fi
 
