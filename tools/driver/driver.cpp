@@ -885,7 +885,17 @@ int Run(int argc, wchar_t** argv) {
   if (cmd == L"cursor") {
     if (arg(2)) {
       if (!ParseNum(arg(2), &a) || !ParseNum(arg(3), &b)) return Usage();
-      SetCursorPos(static_cast<int>(a), static_cast<int>(b));
+      // While a menu's loop holds the pointer, Wine moves only its own idea
+      // of it, not the X pointer, and the next look (after 100 ms) finds it
+      // where it was; a menu lets go a moment after its window is gone. So
+      // the move is tried again until the pointer is there, for a while.
+      bool moved = WaitFor(3000, [&] {
+        SetCursorPos(static_cast<int>(a), static_cast<int>(b));
+        Sleep(150);
+        POINT now = {0, 0};
+        return GetCursorPos(&now) && now.x == a && now.y == b;
+      });
+      if (!moved) return Fail(1, "the pointer did not move");
     }
     POINT p = {0, 0};
     GetCursorPos(&p);
