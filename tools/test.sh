@@ -299,7 +299,7 @@ if [ -n "$linux_pid" ]; then
   wait "$linux_pid"
   for preset in "${linux_built[@]}"; do
     log=build/logs/$preset.log
-    echo "== $preset:"; tail -n 25 "$log"
+    echo "-- $preset, its closing lines:"; tail -n 25 "$log"
     count_summary "$preset" "$log" linux
   done
 fi
